@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo use.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config make
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libusb-dev libssl-dev openssl
+  clang libclang-rt-14-dev
+  iproute2 util-linux procps
+  valgrind
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

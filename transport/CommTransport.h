@@ -1,0 +1,29 @@
+// The byte pipe to the printer as the NPA exchanges see it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qor {
+
+class CommTransport {
+public:
+    // Opens the printer named by `path`: a device node under /dev/usb
+    // (/dev/usb/lpN or /dev/usb/usblpN) or "bus:device" for libusb.
+    // Replaces any earlier connector. Returns 0, or -1 on failure.
+    virtual int open(const std::string& path) = 0;
+    // Returns 0, or -1 on failure or when there is no connector.
+    virtual int close() = 0;
+    // Fills up to `size` bytes; returns as soon as the buffer is full, on a
+    // connector error, or after more than 4 s without new data. Returns the
+    // count placed (0..size), never negative.
+    virtual int read(uint8_t* buffer, size_t size) = 0;
+    // Writes the whole request; returns what the connector reported
+    // (bytes written, or a negative value / 0 on failure).
+    virtual int write(const uint8_t* buffer, size_t size) = 0;
+    virtual void idle() {}
+    virtual ~CommTransport() = default;
+};
+
+}  // namespace qor
