@@ -1,0 +1,69 @@
+// One answer of the printer's certificate manager: an XML document rooted at
+// <response>, whose <MapElem> holds <child name="..."> elements with typed
+// values. Every reader evaluates its path over the whole document again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class ObjStoreResponse {
+  public:
+    ObjStoreResponse() = default;
+    virtual ~ObjStoreResponse() = default;
+
+    // Stores a copy of the response text (up to its first NUL, as a C text).
+    void setResponse(const std::string& text);
+    const std::string& response() const { return m_Response; }
+
+    // The status_code value converted as atoi does; 0 when absent.
+    int getStatusCode() const;
+    // The status_mesg value; "" when absent.
+    std::string getStatusMessage() const;
+
+    // The readers below go on only when the status_code text is exactly "1"
+    // (a text comparison: "1 " and "01" do not pass); otherwise they leave
+    // their outputs untouched.
+
+    // Sets the CA file name, PEM path and common name.
+    void getCAInfo(std::string& fileName, std::string& pemPath, std::string& commonName) const;
+    // Base64-decodes cert_dot_csr_file into `buffer` (at most `capacity`
+    // bytes). Returns the byte count, -1 when it does not fit, 0 without
+    // success.
+    int64_t getCSRFile(uint8_t* buffer, size_t capacity) const;
+    // Sets the seven subject defaults; true on success.
+    bool getCertDefaults(std::string& o, std::string& ou, std::string& c, std::string& st,
+                         std::string& l, std::string& cn, std::string& an) const;
+    // Replaces `names` with the non-empty cert_list entries 1, 2, ... up to
+    // the first empty one (at most 9: positions stop there).
+    void getNameList(std::vector<std::string>& names) const;
+    // The CA list is read from the same field.
+    void getCANameList(std::vector<std::string>& names) const { getNameList(names); }
+
+    // Field paths of the response.
+    static const char* const kStatusCodePath;
+    static const char* const kStatusMessagePath;
+    static const char* const kCAFileNamePath;
+    static const char* const kCAPemPathPath;
+    static const char* const kCACommonNamePath;
+    static const char* const kCSRFilePath;
+    static const char* const kOrgPath;
+    static const char* const kUnitPath;
+    static const char* const kCountryPath;
+    static const char* const kStatePath;
+    static const char* const kCityPath;
+    static const char* const kCommonNamePath;
+    static const char* const kAltNamePath;
+    static const char* const kListEntryPath;  // printf format, one %d
+
+  private:
+    std::string read(const std::string& path) const;
+    bool succeeded() const;
+
+    std::string m_Response;
+};
+
+}  // namespace qor

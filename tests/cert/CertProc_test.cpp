@@ -1,0 +1,174 @@
+// The certificate command words over a scripted printer.
+#include "CertProc.h"
+
+#include <gtest/gtest.h>
+
+#include "CertMgr.h"
+#include "CertTestFiles.h"
+#include "FakeTransport.h"
+
+using namespace qor;
+using namespace qor::test;
+
+namespace {
+
+struct CertProcFixture : ::testing::Test {
+    FakeTransport transport;
+    int made = 0;
+    CertProc proc{[this](const std::string& path) {
+        ++made;
+        return std::make_unique<CertMgr>(path, transport, [](unsigned) {});
+    }};
+    ConfigDetails cfg;
+    TempDir dir;
+    std::string out, err;
+
+    int run(const std::string& command) {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        int status = proc.process(command, cfg);
+        out = ::testing::internal::GetCapturedStdout();
+        err = ::testing::internal::GetCapturedStderr();
+        return status;
+    }
+    std::string sentMethod(size_t k) const {
+        if (k >= transport.m_Writes.size())
+            return "";
+        std::string xml = requestXml(transport.m_Writes[k]);
+        size_t at = xml.find("<arg name=\"method\">");
+        if (at == std::string::npos)
+            return "?";
+        at += 19;
+        return xml.substr(at, xml.find('<', at) - at);
+    }
+};
+
+const std::string kOk = responseXml("1", "OK");
+
+}  // namespace
+
+TEST_F(CertProcFixture, ReadDefaultsPrintsKeyLinesInOrder) {
+    transport.script(
+        certAnswer(responseXml("1", "OK",
+                               stringChild("x509_O", "Org") + stringChild("x509_OU", "Unit") +
+                                   stringChild("x509_C", "DE") + stringChild("x509_ST", "BY") +
+                                   stringChild("x509_L", "Munich") + stringChild("x509_CN", "prn") +
+                                   stringChild("x509_AN", "alt"))));
+    EXPECT_EQ(run("-rcerdefs"), 0);
+    EXPECT_EQ(out,
+              "cer-org=Org\ncer-unit=Unit\ncer-state=BY\ncer-country=DE\ncer-city=Munich\n"
+              "cer-altname=alt\ncer-common=prn\n");
+}
+
+TEST_F(CertProcFixture, ReadDefaultsNonSuccessPrintsOnlyFailureLine) {
+    transport.script(certAnswer(responseXml("2", "denied")));
+    EXPECT_EQ(run("-rcerdefs"), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("D [QOR] Failed to read certificate defaults!\n"), std::string::npos) << err;
+}
+
+TEST_F(CertProcFixture, CsrGeneratesThenSavesToPath) {
+    cfg.cerOrg = "R&D";
+    cfg.cerCommon = "printer";
+    cfg.cerPath = dir.path("req.csr");
+    transport.script(certAnswer(kOk));
+    transport.script(certAnswer(kOk));
+    transport.script(certAnswer(responseXml(
+        "1", "", "<child name=\"cert_dot_csr_file\"><BinaryElem>Q1NS</BinaryElem></child>")));
+    EXPECT_EQ(run("-csr"), 0);
+    EXPECT_EQ(sentMethod(0), "deleteIndividualCert");
+    EXPECT_EQ(sentMethod(1), "generateNewCert");
+    EXPECT_EQ(sentMethod(2), "exportPubKey");
+    EXPECT_EQ(readFile(cfg.cerPath), "CSR");
+    std::string head =
+        "D [QOR] usb=\"/dev/usb/lp0\"\nD [QOR] --cer-org=\"R&D\"\n"
+        "D [QOR] --cer-unit=\"\"\nD [QOR] --cer-state=\"\"\n"
+        "D [QOR] --cer-country=\"\"\nD [QOR] --cer-city=\"\"\n"
+        "D [QOR] --cer-altname=\"\"\nD [QOR] --cer-common=\"printer\"\n"
+        "D [QOR] --cer-path=\"" +
+        cfg.cerPath + "\"\n";
+    EXPECT_EQ(err.substr(0, head.size()), head);
+    EXPECT_NE(err.find("D [QOR] Certificate Request successfully created! Now saving...\n"
+                       "D [QOR] Certificate Request saved to '" +
+                       cfg.cerPath + "'!\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(CertProcFixture, CsrWithEmptyPathGeneratesButFailsToSave) {
+    for (int k = 0; k < 3; ++k)
+        transport.script(certAnswer(responseXml(
+            "1", "", "<child name=\"cert_dot_csr_file\"><BinaryElem>Q1NS</BinaryElem></child>")));
+    EXPECT_EQ(run("-csr"), 1);
+    EXPECT_EQ(sentMethod(1), "generateNewCert");
+    EXPECT_NE(err.find("D [QOR] Error saving Certificate Request to ''!\n"), std::string::npos)
+        << err;
+}
+
+TEST_F(CertProcFixture, CsrGenerationFailure) {
+    transport.script(certAnswer(kOk));
+    transport.script(certAnswer(responseXml("5", "no key")));
+    EXPECT_EQ(run("-csr"), 1);
+    EXPECT_NE(err.find("D [QOR] Create Certificate Request error 5\nD [QOR] no key\n"
+                       "D [QOR] Error creating Certificate Request!\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(transport.m_Writes.size(), 2u);
+}
+
+TEST_F(CertProcFixture, InstallWithBothFilesInstallsCAOnly) {
+    cfg.caCerFile802 = dir.path("ca.pem");
+    cfg.signedCerFile802 = dir.path("signed.pem");
+    writeFile(cfg.caCerFile802, "ca");
+    writeFile(cfg.signedCerFile802, "signed");
+    transport.script(certAnswer(kOk));
+    EXPECT_EQ(run("-icer"), 0);
+    ASSERT_EQ(transport.m_Writes.size(), 1u);  // "ca" is no certificate: no CA lookup
+    EXPECT_EQ(sentMethod(0), "uploadNewCAFile");
+    EXPECT_NE(err.find("D [QOR] CA/Signed Certificate successfully installed!\n"),
+              std::string::npos);
+}
+
+TEST_F(CertProcFixture, InstallSignedCertificateWithDefaultFriendlyName) {
+    cfg.signedCerFile802 = dir.path("signed.pem");
+    writeFile(cfg.signedCerFile802, "signed");
+    transport.script(certAnswer(kOk));
+    EXPECT_EQ(run("-icer"), 0);
+    EXPECT_EQ(sentMethod(0), "uploadSignedCertFile");
+    EXPECT_NE(requestXml(transport.m_Writes[0]).find("<StringElem>AirJoinHelperTool</StringElem>"),
+              std::string::npos);
+}
+
+TEST_F(CertProcFixture, InstallFailureAndMissingFiles) {
+    cfg.signedCerFile802 = dir.path("signed.pem");
+    writeFile(cfg.signedCerFile802, "signed");
+    transport.script(certAnswer(responseXml("3", "full")));
+    EXPECT_EQ(run("-icer"), 1);
+    EXPECT_NE(err.find("D [QOR] Install Signed Cert error 3\nD [QOR] full\n"
+                       "D [QOR] Error installing CA/Signed Certificate!\n"),
+              std::string::npos)
+        << err;
+
+    transport.m_Writes.clear();
+    made = 0;
+    cfg.caCerFile802 = dir.path("missing.pem");
+    EXPECT_EQ(run("-icer"), 2);
+    EXPECT_EQ(err, "D [QOR] File not found! ('" + cfg.caCerFile802 + "')\n");
+    EXPECT_EQ(made, 0);
+    EXPECT_TRUE(transport.m_Writes.empty());
+
+    cfg.caCerFile802.clear();
+    cfg.signedCerFile802.clear();
+    EXPECT_EQ(run("-icer"), 1);
+    EXPECT_EQ(err + out, "");
+    EXPECT_EQ(made, 0);
+}
+
+TEST_F(CertProcFixture, UnknownCommandAndEmptyDevicePath) {
+    EXPECT_EQ(run("-certs"), 1);
+    EXPECT_EQ(err, "D [QOR] Unknown certificate command!\n");
+    cfg.usbPath.clear();
+    EXPECT_EQ(run("-rcerdefs"), 1);
+    EXPECT_NE(err.find("Error: No USB device is specified!"), std::string::npos);
+}
