@@ -1,0 +1,110 @@
+#include "Base64.h"
+
+#include <cstring>
+
+#include "qor/ByteReader.h"
+
+namespace qor {
+
+namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The 6-bit value of an alphabet character, or -1.
+int sextet(uint8_t c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+}  // namespace
+
+bool Base64::encode(const uint8_t* data, size_t length, char* out, size_t capacity) {
+    // ((length + 2) / 3) * 4 + 1, without overflowing.
+    size_t groups = length / 3 + (length % 3 != 0 ? 1 : 0);
+    if (groups > (SIZE_MAX - 1) / 4)
+        return false;
+    size_t needed = groups * 4 + 1;
+    if (out == nullptr || needed > capacity || (length > 0 && data == nullptr))
+        return false;
+    ByteReader in(data, length);
+    char* o = out;
+    ByteSpan group;
+    while (in.remaining() > 0) {
+        group = in.readAtMost(3);
+        uint32_t bits = 0;
+        for (size_t k = 0; k < 3; ++k)
+            bits = (bits << 8) | (k < group.size ? group.data[k] : 0);
+        o[0] = kAlphabet[(bits >> 18) & 0x3F];
+        o[1] = kAlphabet[(bits >> 12) & 0x3F];
+        o[2] = group.size > 1 ? kAlphabet[(bits >> 6) & 0x3F] : '=';
+        o[3] = group.size > 2 ? kAlphabet[bits & 0x3F] : '=';
+        o += 4;
+    }
+    *o = '\0';
+    return true;
+}
+
+int64_t Base64::decode(const char* text, uint8_t* out, size_t capacity) {
+    if (text == nullptr)
+        return -1;
+    // The text is read as if "====" followed it, so that a final partial
+    // group is padded and an unpadded text ends with an all-padding group.
+    ByteReader in(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    int padLeft = 4;
+    int64_t total = 0;
+    size_t used = 0;
+    for (;;) {
+        uint8_t group[4];
+        int have = 0;
+        while (have < 4) {
+            uint8_t c = 0;
+            if (in.readU8(c)) {
+                if (c == '=' || sextet(c) >= 0)
+                    group[have++] = c;
+            } else if (padLeft > 0) {
+                --padLeft;
+                group[have++] = '=';
+            } else {
+                return total;  // cannot happen: the padding always ends a group early
+            }
+        }
+        // From the last character backwards: trailing '=' lower the count;
+        // an '=' before an alphabet character spoils the whole group.
+        int n = 3;
+        bool seenAlphabet = false;
+        uint32_t bits = 0;
+        for (int k = 3; k >= 0; --k) {
+            int v = group[k] == '=' ? -1 : sextet(group[k]);
+            if (v < 0) {
+                if (seenAlphabet) {
+                    n = 0;
+                } else if (n > 0) {
+                    --n;
+                }
+                v = 0;
+            } else {
+                seenAlphabet = true;
+            }
+            bits |= static_cast<uint32_t>(v) << (6 * (3 - k));
+        }
+        if (static_cast<size_t>(n) > capacity - used)
+            return -1;
+        for (int k = 0; k < n; ++k)
+            out[used + k] = static_cast<uint8_t>(bits >> (16 - 8 * k));
+        used += n;
+        total += n;
+        if (n < 3)
+            return total;
+    }
+}
+
+}  // namespace qor
