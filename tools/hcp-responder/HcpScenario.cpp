@@ -1,0 +1,189 @@
+#include "HcpScenario.h"
+
+#include <sstream>
+
+#include "qor/ByteReader.h"
+
+namespace {
+
+void writeName(qor::ByteWriter& w, const std::vector<std::string>& labels) {
+    for (const std::string& label : labels) {
+        w.writeU8(static_cast<uint8_t>(label.size()));
+        w.writeText(label);
+    }
+    w.writeU8(0);
+}
+
+void writeTxtData(qor::ByteWriter& w, const std::vector<std::string>& entries) {
+    size_t lengthAt = w.size();
+    w.writeBE16(0);
+    for (const std::string& entry : entries) {
+        std::string e = entry.substr(0, 255);
+        w.writeU8(static_cast<uint8_t>(e.size()));
+        w.writeText(e);
+    }
+    w.patchBE16(lengthAt, static_cast<uint16_t>(w.size() - lengthAt - 2));
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() + 0 && text[i + 1] == 'x' &&
+            hexValue(text[i + 2]) >= 0 && hexValue(text[i + 3]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
+            i += 3;
+        } else if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> buildReply(const ReplySpec& spec) {
+    if (!spec.raw.empty())
+        return spec.raw;
+    qor::ByteWriter w;
+    bool inAnswer = spec.section == "answer";
+    uint16_t txtCount = static_cast<uint16_t>(spec.txtRecords);
+    w.writeBE16(0);       // ID
+    w.writeBE16(0x8400);  // response, authoritative
+    w.writeBE16(0);       // no question echoed
+    w.writeBE16(static_cast<uint16_t>(1 + (inAnswer ? txtCount : 0)));
+    w.writeBE16(spec.section == "authority" ? txtCount : 0);
+    w.writeBE16(spec.section == "additional" ? txtCount : 0);
+    // PTR _host-config._udp.local -> <instance>._host-config._udp.local
+    size_t serviceAt = w.size();
+    writeName(w, {"_host-config", "_udp", "local"});
+    w.writeBE16(12);
+    w.writeBE16(1);
+    w.writeBE32(120);
+    size_t rdAt = w.size();
+    w.writeBE16(0);
+    size_t instanceAt = w.size();
+    w.writeU8(static_cast<uint8_t>(spec.instance.size()));
+    w.writeText(spec.instance);
+    w.writeU8(static_cast<uint8_t>(0xC0 | (serviceAt >> 8)));
+    w.writeU8(static_cast<uint8_t>(serviceAt));
+    w.patchBE16(rdAt, static_cast<uint16_t>(w.size() - rdAt - 2));
+    for (int r = 0; r < spec.txtRecords; ++r) {
+        if (spec.compress) {
+            w.writeU8(static_cast<uint8_t>(0xC0 | (instanceAt >> 8)));
+            w.writeU8(static_cast<uint8_t>(instanceAt));
+        } else {
+            writeName(w, {spec.instance, "_host-config", "_udp", "local"});
+        }
+        w.writeBE16(16);
+        w.writeBE16(0x8001);
+        w.writeBE32(120);
+        if (r == 0) {
+            writeTxtData(w, spec.entries);
+        } else {
+            writeTxtData(w, {"IPADDRESS=0.0.0.0", "MACUAA=FFFFFFFFFFFF"});
+        }
+    }
+    return w.take();
+}
+
+bool parseScenario(const std::string& text, std::vector<ReplySpec>& replies, std::string& error) {
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    bool open = false;
+    ReplySpec current;
+    while (std::getline(in, line)) {
+        ++number;
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        line = line.substr(start);
+        std::string word = line.substr(0, line.find(' '));
+        std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
+        if (word == "txt") {
+            if (!open) {
+                error = "line " + std::to_string(number) + ": txt outside printer";
+                return false;
+            }
+            current.entries.push_back(unescape(rest));
+            continue;
+        }
+        if (word == "end") {
+            if (!open) {
+                error = "line " + std::to_string(number) + ": end without printer";
+                return false;
+            }
+            replies.push_back(current);
+            open = false;
+            continue;
+        }
+        if (word != "printer" && word != "raw") {
+            error = "line " + std::to_string(number) + ": unknown directive '" + word + "'";
+            return false;
+        }
+        if (open) {
+            error = "line " + std::to_string(number) + ": printer not ended";
+            return false;
+        }
+        current = ReplySpec();
+        std::istringstream options(rest);
+        std::string option;
+        while (options >> option) {
+            size_t eq = option.find('=');
+            std::string key = option.substr(0, eq);
+            std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
+            try {
+                if (key == "name") {
+                    current.instance = value;
+                } else if (key == "delay") {
+                    current.delayMs = std::stoi(value);
+                } else if (key == "to") {
+                    current.multicast = value == "multicast";
+                } else if (key == "section") {
+                    current.section = value;
+                } else if (key == "compress") {
+                    current.compress = value == "1";
+                } else if (key == "repeat") {
+                    current.repeat = std::stoi(value);
+                } else if (key == "txtrecords") {
+                    current.txtRecords = std::stoi(value);
+                } else if (key == "hex") {
+                    for (size_t i = 0; i + 1 < value.size(); i += 2) {
+                        int hi = hexValue(value[i]), lo = hexValue(value[i + 1]);
+                        if (hi < 0 || lo < 0)
+                            throw std::invalid_argument("hex");
+                        current.raw.push_back(static_cast<uint8_t>(hi * 16 + lo));
+                    }
+                } else {
+                    throw std::invalid_argument(key);
+                }
+            } catch (const std::exception&) {
+                error = "line " + std::to_string(number) + ": bad option '" + option + "'";
+                return false;
+            }
+        }
+        if (word == "raw") {
+            replies.push_back(current);
+        } else {
+            open = true;
+        }
+    }
+    if (open) {
+        error = "printer not ended at end of file";
+        return false;
+    }
+    return true;
+}

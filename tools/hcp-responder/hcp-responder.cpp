@@ -1,0 +1,123 @@
+// Answers the HCP discovery query with the replies of a scenario file.
+//
+//   hcp-responder SCENARIO [--exit-after SECONDS] [--group-on ADDRESS]
+//
+// Binds UDP 5353, joins 224.0.0.251 (on ADDRESS if given), and answers each
+// query that is exactly the backend's 41-byte question; any other datagram
+// is ignored. Prints "query from A.B.C.D" per answered query.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "HcpScenario.h"
+#include "hcp.h"
+
+namespace {
+
+void sleepMs(int ms) {
+    if (ms <= 0)
+        return;
+    struct timespec d = {ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&d, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: hcp-responder SCENARIO [--exit-after S] [--group-on ADDRESS]\n");
+        return 2;
+    }
+    int exitAfter = 60;
+    struct in_addr groupInterface;
+    groupInterface.s_addr = htonl(INADDR_ANY);
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--exit-after") == 0) {
+            exitAfter = atoi(argv[i + 1]);
+        } else if (strcmp(argv[i], "--group-on") == 0) {
+            if (inet_pton(AF_INET, argv[i + 1], &groupInterface) != 1) {
+                fprintf(stderr, "hcp-responder: bad address %s\n", argv[i + 1]);
+                return 2;
+            }
+        }
+    }
+    std::ifstream file(argv[1]);
+    if (!file) {
+        fprintf(stderr, "hcp-responder: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<ReplySpec> replies;
+    std::string error;
+    if (!parseScenario(text.str(), replies, error)) {
+        fprintf(stderr, "hcp-responder: %s: %s\n", argv[1], error.c_str());
+        return 2;
+    }
+    std::stable_sort(replies.begin(), replies.end(),
+                     [](const ReplySpec& a, const ReplySpec& b) { return a.delayMs < b.delayMs; });
+
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    struct sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(5353);
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0) {
+        perror("hcp-responder: bind");
+        return 1;
+    }
+    struct ip_mreq membership;
+    inet_pton(AF_INET, "224.0.0.251", &membership.imr_multiaddr);
+    membership.imr_interface = groupInterface;
+    if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
+        perror("hcp-responder: join");
+    }
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &groupInterface, sizeof groupInterface);
+    struct timeval timeout = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    printf("ready\n");
+    fflush(stdout);
+
+    time_t end = time(nullptr) + exitAfter;
+    while (time(nullptr) < end) {
+        uint8_t datagram[9000];
+        struct sockaddr_in from = {};
+        socklen_t fromLength = sizeof from;
+        ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0,
+                             reinterpret_cast<struct sockaddr*>(&from), &fromLength);
+        if (n != static_cast<ssize_t>(sizeof gDNSQueryPacket) ||
+            memcmp(datagram, gDNSQueryPacket, sizeof gDNSQueryPacket) != 0) {
+            continue;
+        }
+        char address[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+        printf("query from %s\n", address);
+        fflush(stdout);
+        struct sockaddr_in group = {};
+        group.sin_family = AF_INET;
+        group.sin_port = htons(5353);
+        inet_pton(AF_INET, "224.0.0.251", &group.sin_addr);
+        int elapsed = 0;
+        for (const ReplySpec& spec : replies) {
+            sleepMs(spec.delayMs - elapsed);
+            elapsed = std::max(elapsed, spec.delayMs);
+            std::vector<uint8_t> bytes = buildReply(spec);
+            const struct sockaddr_in& to = spec.multicast ? group : from;
+            for (int r = 0; r < spec.repeat; ++r) {
+                sendto(fd, bytes.data(), bytes.size(), 0,
+                       reinterpret_cast<const struct sockaddr*>(&to), sizeof to);
+            }
+        }
+    }
+    close(fd);
+    return 0;
+}
