@@ -1,1 +1,402 @@
+// The backend end to end: netbackend in one private network namespace, the
+// discovery responder in another, joined by a veth pair. Nothing here runs
+// discovery in the machine's own namespace.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// QOR_BUILD_DIR when given, else two folders above this test binary.
+std::string buildDir() {
+    const char* b = getenv("QOR_BUILD_DIR");
+    if (b && *b)
+        return b;
+    char self[4096] = {0};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return ".";
+    std::string path = self;
+    for (int i = 0; i < 3; ++i)
+        path = path.substr(0, path.rfind('/'));
+    return path;
+}
+
+int sh(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+struct Output {
+    int status = -1;
+    std::vector<std::string> lines;
+    std::vector<double> seconds;  // arrival time of each stdout line
+    std::string err;
+    double elapsed = 0;
+};
+
+// Runs argv with stdout and stderr piped, killing it after timeoutSeconds.
+pid_t spawn(const std::vector<std::string>& argv, int& outFd, int& errFd) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    outFd = out[0];
+    errFd = err[0];
+    return pid;
+}
+
+Output collect(pid_t pid, int outFd, int errFd, double timeoutSeconds) {
+    Output o;
+    auto start = Clock::now();
+    std::string pendingOut;
+    bool outOpen = true, errOpen = true;
+    while (outOpen || errOpen) {
+        double left = timeoutSeconds - std::chrono::duration<double>(Clock::now() - start).count();
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        struct pollfd fds[2] = {{outOpen ? outFd : -1, POLLIN, 0},
+                                {errOpen ? errFd : -1, POLLIN, 0}};
+        if (poll(fds, 2, static_cast<int>(left * 1000) + 1) <= 0)
+            continue;
+        char chunk[4096];
+        if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
+            ssize_t n = read(outFd, chunk, sizeof chunk);
+            if (n <= 0) {
+                outOpen = false;
+            } else {
+                pendingOut.append(chunk, static_cast<size_t>(n));
+                size_t nl;
+                while ((nl = pendingOut.find('\n')) != std::string::npos) {
+                    o.lines.push_back(pendingOut.substr(0, nl));
+                    o.seconds.push_back(
+                        std::chrono::duration<double>(Clock::now() - start).count());
+                    pendingOut.erase(0, nl + 1);
+                }
+            }
+        }
+        if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
+            ssize_t n = read(errFd, chunk, sizeof chunk);
+            if (n <= 0) {
+                errOpen = false;
+            } else {
+                o.err.append(chunk, static_cast<size_t>(n));
+            }
+        }
+    }
+    if (!pendingOut.empty())
+        o.lines.push_back(pendingOut + "<no newline>");
+    close(outFd);
+    close(errFd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    o.elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    return o;
+}
+
+// Two namespaces and a veth pair: backend side 10.77.0.1, printers 10.77.0.2.
+class Link : public ::testing::Test {
+  protected:
+    std::string m_Backend, m_Printers, m_Dir;
+    pid_t m_Responder = -1;
+    int m_ResponderOut = -1, m_ResponderErr = -1;
+
+    void SetUp() override {
+        std::string id = std::to_string(getpid());
+        m_Backend = "nbA" + id;
+        m_Printers = "nbB" + id;
+        char pattern[] = "/tmp/nbint.XXXXXX";
+        m_Dir = mkdtemp(pattern);
+        ASSERT_EQ(0, sh("ip netns add " + m_Backend));
+        ASSERT_EQ(0, sh("ip netns add " + m_Printers));
+        ASSERT_EQ(0, sh("ip link add name va" + id + " netns " + m_Backend +
+                        " type veth peer name vb" + id + " netns " + m_Printers));
+        for (auto [ns, dev, addr] :
+             {std::tuple<std::string, std::string, std::string>{m_Backend, "va" + id, "10.77.0.1"},
+              {m_Printers, "vb" + id, "10.77.0.2"}}) {
+            ASSERT_EQ(0, sh("ip -n " + ns + " addr add " + addr + "/24 dev " + dev));
+            ASSERT_EQ(0, sh("ip -n " + ns + " link set " + dev + " up"));
+            ASSERT_EQ(0, sh("ip -n " + ns + " link set lo up"));
+            ASSERT_EQ(0, sh("ip -n " + ns + " route add 224.0.0.0/4 dev " + dev));
+        }
+        mkdir((m_Dir + "/tmp").c_str(), 0700);
+        mkdir((m_Dir + "/serverbin").c_str(), 0755);
+        mkdir((m_Dir + "/serverbin/backend").c_str(), 0755);
+        ASSERT_EQ(0, sh("cp " + buildDir() + "/tests/netbackend/nb_socket_recorder " + m_Dir +
+                        "/serverbin/backend/socket"));
+    }
+
+    void TearDown() override {
+        if (m_Responder > 0) {
+            kill(m_Responder, SIGTERM);
+            waitpid(m_Responder, nullptr, 0);
+            close(m_ResponderOut);
+            close(m_ResponderErr);
+        }
+        sh("ip netns del " + m_Backend);
+        sh("ip netns del " + m_Printers);
+        sh("rm -rf '" + m_Dir + "'");
+    }
+
+    void startResponder(const std::string& scenario) {
+        std::string file = m_Dir + "/scenario.txt";
+        std::ofstream(file) << scenario;
+        m_Responder = spawn(
+            {"ip", "netns", "exec", m_Printers, buildDir() + "/tools/hcp-responder/hcp-responder",
+             file, "--group-on", "10.77.0.2", "--exit-after", "60"},
+            m_ResponderOut, m_ResponderErr);
+        struct pollfd p = {m_ResponderOut, POLLIN, 0};
+        ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
+        char ready[16] = {0};
+        ASSERT_GT(read(m_ResponderOut, ready, 6), 0);
+        ASSERT_EQ(std::string(ready), "ready\n");
+    }
+
+    std::string queriesSeen() {
+        fcntl(m_ResponderOut, F_SETFL, O_NONBLOCK);
+        std::string all;
+        char chunk[512];
+        ssize_t n;
+        while ((n = read(m_ResponderOut, chunk, sizeof chunk)) > 0)
+            all.append(chunk, n);
+        return all;
+    }
+
+    // Starts the backend installed as `name` inside the backend namespace.
+    pid_t startBackend(const std::string& name, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env, int& outFd, int& errFd) {
+        std::string program = m_Dir + "/" + name;
+        struct stat st;
+        if (stat(program.c_str(), &st) != 0) {
+            sh("cp " + buildDir() + "/netbackend/netbackend " + program);
+        }
+        std::vector<std::string> argv = {
+            "ip", "netns", "exec", m_Backend, "env", "-i", "TMPDIR=" + m_Dir + "/tmp"};
+        argv.insert(argv.end(), env.begin(), env.end());
+        argv.push_back(program);
+        argv.insert(argv.end(), args.begin(), args.end());
+        return spawn(argv, outFd, errFd);
+    }
+
+    Output runBackend(const std::string& name, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {}, double timeout = 25) {
+        int outFd, errFd;
+        pid_t pid = startBackend(name, args, env, outFd, errFd);
+        return collect(pid, outFd, errFd, timeout);
+    }
+
+    std::string record() {
+        std::ifstream in(m_Dir + "/serverbin/record.txt");
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::vector<std::string> jobArgs() { return {"42", "alice", "title", "1", "opt=1"}; }
+};
+
+// Tamo first, DALOR (additional section, compressed) at 300 ms, Corvane by
+// multicast at 600 ms with a line break in its model, the Tamo printer again
+// at 900 ms, and hostile datagrams before and between them.
+const char* kThreePrinters = R"(
+raw hex=00008400000000010000000003616263c00c
+raw hex=0000840000000001
+printer name=tamo1
+txt MACUAA=80000000C001
+txt IPADDRESS=10.77.0.50
+txt 1284STRID=MFG:Tamo;MDL:"Tamo Laser 5000";
+end
+printer name=dalor1 delay=300 section=additional compress=1
+txt IPADDRESS=10.77.0.51
+txt MACUAA=020000000001
+txt 1284STRID="DALOR D1"
+end
+raw delay=450 hex=00008400000100000000000001c00c
+printer name=corv delay=600 to=multicast
+txt MACUAA=0C0000000003
+txt IPADDRESS=10.77.0.52
+txt PRINTERVIDPID=2B4C0001
+txt 1284STRID="Model\x0anetwork evil://x "q""
+end
+printer name=tamo1 delay=900
+txt MACUAA=80000000C001
+txt IPADDRESS=10.77.0.50
+txt 1284STRID=MFG:Tamo;MDL:"Tamo Laser 5000";
+end
+)";
+
+}  // namespace
+
+TEST_F(Link, ListingPrintsEachPrinterAsItAnswers) {
+    startResponder(kThreePrinters);
+    Output o = runBackend("generic", {});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    std::vector<std::string> expected = {
+        "network generic://010000000380 \"Tamo Laser 5000\" \" Network Printer #1 "
+        "(010000000380)\" \"10.77.0.50\"",
+        "network generic://400000000080 \"DALOR D1\" \" Network Printer #2 (400000000080)\" "
+        "\"10.77.0.51\"",
+        "network generic://3000000000C0 \"Corvane Model network evil://x \\\"q\\\"\" \"Corvane "
+        "Network Printer #3 (3000000000C0)\" \"10.77.0.52\"",
+        "network generic://010000000380 \"Tamo Laser 5000\" \" Network Printer #4 "
+        "(010000000380)\" \"10.77.0.50\""};
+    EXPECT_EQ(o.lines, expected);
+    ASSERT_FALSE(o.seconds.empty());
+    EXPECT_LT(o.seconds[0], 5.0) << "first line must come well before the window ends";
+    EXPECT_GT(o.elapsed, 13.0);  // the window still runs its course
+    EXPECT_LT(o.elapsed, 20.0);
+}
+
+TEST_F(Link, ListingKeepsOnlyTheAcceptedManufacturer) {
+    startResponder(kThreePrinters);
+    Output o = runBackend("tamo", {"a", "b"});  // argument counts below 6 list
+    EXPECT_EQ(o.status, 0);
+    ASSERT_EQ(o.lines.size(), 2u);
+    EXPECT_EQ(o.lines[1],
+              "network tamo://010000000380 \"Tamo Laser 5000\" \"Tamo Network Printer #2 "
+              "(010000000380)\" \"10.77.0.50\"");
+}
+
+TEST_F(Link, SeveralNamesAtOnceEachListTheirOwn) {
+    startResponder(kThreePrinters);
+    const std::vector<std::string> names = {"tamo", "dalor", "generic", "amtix"};
+    std::vector<pid_t> pids;
+    std::vector<int> outs, errs;
+    for (const std::string& name : names) {
+        int o, e;
+        pids.push_back(startBackend(name, {}, {}, o, e));
+        outs.push_back(o);
+        errs.push_back(e);
+    }
+    std::vector<Output> results;
+    for (size_t i = 0; i < names.size(); ++i)
+        results.push_back(collect(pids[i], outs[i], errs[i], 30));
+    for (auto& r : results)
+        EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(results[0].lines.size(), 2u);
+    ASSERT_EQ(results[1].lines.size(), 1u);
+    EXPECT_EQ(results[1].lines[0],
+              "network dalor://400000000080 \"DALOR D1\" \"DALOR Network Printer #1 "
+              "(400000000080)\" \"10.77.0.51\"");
+    EXPECT_EQ(results[2].lines.size(), 4u);
+    EXPECT_EQ(results[3].lines.size(), 0u);
+    for (auto& r : results) {
+        if (!r.seconds.empty()) {
+            EXPECT_LT(r.seconds[0], 5.0);
+        }
+    }
+}
+
+TEST_F(Link, JobModeExecsSocketBackendAtFirstMatch) {
+    startResponder(R"(
+printer name=bad
+txt MACUAA=80000000C001
+txt IPADDRESS=evil.example:9100/?x
+txt 1284STRID="Tamo T"
+end
+printer name=good delay=300
+txt MACUAA=80000000C001
+txt IPADDRESS=10.77.0.50
+txt 1284STRID="Tamo T"
+end
+printer name=late delay=600
+txt MACUAA=80000000C001
+txt IPADDRESS=10.77.0.99
+txt 1284STRID="Tamo T"
+end
+)");
+    Output o =
+        runBackend("tamo", jobArgs(),
+                   {"DEVICE_URI=tamo://010000000380", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_LT(o.elapsed, 5.0) << "exec at the first accepted match";
+    EXPECT_TRUE(o.lines.empty());
+    EXPECT_NE(o.err.find("STATE: +connecting-to-device\n"), std::string::npos);
+    EXPECT_NE(o.err.find("INFO: "), std::string::npos);
+    EXPECT_NE(o.err.find("010000000380"), std::string::npos);
+    std::string r = record();
+    EXPECT_NE(
+        r.find("ARG0=socket://10.77.0.50\nARG1=42\nARG2=alice\nARG3=title\nARG4=1\nARG5=opt=1\n"),
+        std::string::npos)
+        << r;
+    EXPECT_NE(r.find("ENV DEVICE_URI=socket://10.77.0.50\n"), std::string::npos) << r;
+}
+
+TEST_F(Link, JobModeWithDottedUriNeedsNoDiscovery) {
+    startResponder("");
+    Output o = runBackend("x", jobArgs(),
+                          {"DEVICE_URI=x://10.0.0.5", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_LT(o.elapsed, 3.0);
+    EXPECT_NE(record().find("ARG0=socket://10.0.0.5\n"), std::string::npos);
+    EXPECT_EQ(queriesSeen().find("query from"), std::string::npos);
+}
+
+TEST_F(Link, JobModeExecFailureExitsOne) {
+    startResponder("");
+    Output o = runBackend("x", jobArgs(),
+                          {"DEVICE_URI=x://10.0.0.5", "CUPS_SERVERBIN=" + m_Dir + "/missing"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("ERROR: "), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+}
+
+TEST_F(Link, JobModeNotFoundExitsOneAfterWindow) {
+    startResponder(R"(
+printer name=other
+txt MACUAA=80000000C001
+txt IPADDRESS=10.77.0.50
+txt 1284STRID="Tamo T"
+end
+)");
+    // The lower-case form of the address never matches, nor does 1.2.3 (two dots).
+    Output o =
+        runBackend("tamo", jobArgs(),
+                   {"DEVICE_URI=tamo://010000000380/", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_GT(o.elapsed, 13.0);
+    EXPECT_NE(o.err.find("STATE: +connecting-to-device\n"), std::string::npos);
+    EXPECT_NE(o.err.find("ERROR: "), std::string::npos);
+    EXPECT_EQ(record(), "");
+    EXPECT_NE(queriesSeen().find("query from 10.77.0.1"), std::string::npos);
+}
+
+TEST_F(Link, VersionQueryRunsNoDiscovery) {
+    startResponder("");
+    Output o = runBackend("tamo", {"-version"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.lines, std::vector<std::string>{"2.2"});
+    EXPECT_LT(o.elapsed, 3.0);
+    EXPECT_EQ(queriesSeen().find("query from"), std::string::npos);
+}
