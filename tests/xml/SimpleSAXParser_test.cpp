@@ -1,0 +1,429 @@
+// Events, entity decoding, error reports, the "xml" name rule and stop
+// requests of the SAX parser.
+#include "SimpleSAXParser.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "RecordingHandler.h"
+
+namespace qor {
+namespace {
+
+using Events = std::vector<std::string>;
+using qor::testing::RecordingHandler;
+
+struct Outcome {
+    int result;
+    Events events;
+    std::string out;  // what the parser printed on standard output
+};
+
+Outcome run(const std::string& text, const std::string& stopAfter = "") {
+    RecordingHandler handler;
+    handler.stopAfter = stopAfter;
+    SimpleSAXParser parser(&handler);
+    ::testing::internal::CaptureStdout();
+    int result = parser.parse(text);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {result, handler.events, out};
+}
+
+// ---- events and their order ---------------------------------------------
+
+TEST(SaxEvents, EmptyElementGivesStartThenEnd) {
+    Outcome o = run("<a/>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "endDocument"}));
+    EXPECT_EQ(o.out, "");
+}
+
+TEST(SaxEvents, PrologAndNestedElementsInDocumentOrder) {
+    Outcome o = run("<?xml version=\"1.0\"?>\n<!-- c --><r x=\"1\"><c>t</c><d/></r>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start r x=1", "start c", "chars [t] 1", "end c",
+                                "start d", "end d", "end r", "endDocument"}));
+}
+
+TEST(SaxEvents, MixedContentGivesOneRunPerStretchOfText) {
+    Outcome o = run("<a>x<b>y</b>z</a>");
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "chars [x] 1", "start b", "chars [y] 1",
+                                "end b", "chars [z] 1", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, TextRunDropsLeadingAndKeepsTrailingWhiteSpace) {
+    Outcome o = run("<a>  hi &lt;b&gt; </a>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events,
+              (Events{"startDocument", "start a", "chars [hi <b> ] 13", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, WhiteSpaceOnlyTextGivesNoRun) {
+    Outcome o = run("<a>\r\n\t </a>");
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, AttributesAreSortedByNameAndLastValueWins) {
+    Outcome o = run("<a z=\"1\" b=\"2\" z=\"3\" B=\"4\"/>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events[1], "start a B=4 b=2 z=3");
+}
+
+TEST(SaxEvents, AttributeAllowsWhiteSpaceAroundEqualsAndDecodesEntities) {
+    Outcome o = run("<a k \t= \n\"&quot;x&apos;&lt;&gt;&amp;\" m=\"1>2\"/>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events[1], "start a k=\"x'<>& m=1>2");
+}
+
+TEST(SaxEvents, TextBeforeFirstElementIsPassedOver) {
+    Outcome o = run("junk ]]> & \"<a/>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, AfterRootSkipsCommentsAndInstructionsAndParsesFurtherElement) {
+    Outcome o = run("<a/> \n<!--c--><?p?><b>t</b>\n");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "start b", "chars [t] 1",
+                                "end b", "endDocument"}));
+    EXPECT_EQ(o.out, "");
+}
+
+TEST(SaxEvents, ElementsLeftOpenAtEndAreNoError) {
+    Outcome o = run("<a><b>text");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events,
+              (Events{"startDocument", "start a", "start b", "chars [text] 4", "endDocument"}));
+}
+
+TEST(SaxEvents, StartTagCutOffAtEndIsStillReported) {
+    Outcome o = run("<abc  ");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start abc", "endDocument"}));
+}
+
+TEST(SaxEvents, CommentsAndInstructionsInsideElementsAreSkipped) {
+    Outcome o = run("<a><!-- <b> --><?pi <c>?>x</a>");
+    EXPECT_EQ(o.events,
+              (Events{"startDocument", "start a", "chars [x] 1", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, StrayLessThanInsideElementIsPassedOver) {
+    Outcome o = run("<a>< 1</a>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events,
+              (Events{"startDocument", "start a", "chars [1] 1", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, EndTagAllowsWhiteSpaceBeforeClosingBracket) {
+    Outcome o = run("<a></a \r\n>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, TextEndsAtFirstNul) {
+    std::string text("<a/>\0<b/>", 9);
+    Outcome o = run(text);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "end a", "endDocument"}));
+}
+
+TEST(SaxEvents, NullHandlerAndNullTextAreAccepted) {
+    SimpleSAXParser parser(nullptr);
+    EXPECT_EQ(parser.parse("<a><b/></a>"), 0);
+    EXPECT_EQ(parser.parse(static_cast<const char*>(nullptr)), 0);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(parser.parse("<a>x</b>"), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Parsing error at character 7, '>'\n");
+}
+
+TEST(SaxEvents, EachParseStartsAfresh) {
+    RecordingHandler handler;
+    SimpleSAXParser parser(&handler);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(parser.parse("<a><b>"), 0);
+    // The element left open by the first parse is forgotten: "</a>" here
+    // closes nothing and is refused.
+    EXPECT_EQ(parser.parse("<c/></a>"), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Parsing error at character 4, '<'\n");
+}
+
+// ---- entity decoding ------------------------------------------------------
+
+struct EntityCase {
+    const char* raw;
+    const char* decoded;
+};
+
+TEST(SaxEntities, DecodesTheFiveAndDropsOthers) {
+    const EntityCase cases[] = {
+        {"&amp;&quot;&apos;&lt;&gt;", "&\"'<>"},
+        {"&amp;lt;", "&lt;"},            // a decoded '&' is not decoded again
+        {"a&unknown;b", "ab"},           // unknown entity vanishes
+        {"a & b", "a & b"},              // no ';' later: '&' kept
+        {"a & b;c", "a c"},              // lone '&' up to a later ';' vanishes
+        {"&;x", "x"},                    //
+        {"x&lt", "x&lt"},                // unterminated
+        {"&bad;&amp;", "&amp;"},         // after a removal the next character is not scanned
+        {"&bad;x&amp;", "x&"},           //
+        {"&AMP;", ""},                   // names are case sensitive
+        {"&lt;&lt;&gt;&gt;", "<<>>"},    //
+        {"1 &amp; 2 & 3", "1 & 2 & 3"},  //
+    };
+    for (const EntityCase& c : cases) {
+        Outcome o = run(std::string("<a>") + c.raw + "</a>");
+        ASSERT_EQ(o.events.size(), 5u) << c.raw;
+        EXPECT_EQ(o.events[2],
+                  "chars [" + std::string(c.decoded) + "] " + std::to_string(strlen(c.raw)))
+            << c.raw;
+    }
+}
+
+TEST(SaxEntities, EntityThatDecodesToEmptyStillGivesRun) {
+    Outcome o = run("<a>&x;</a>");
+    EXPECT_EQ(o.events[2], "chars [] 3");
+}
+
+// ---- errors: positions and texts -----------------------------------------
+
+struct ErrorCase {
+    const char* text;
+    const char* out;
+};
+
+TEST(SaxErrors, ReportPositionAndCharacterOnStandardOutput) {
+    const ErrorCase cases[] = {
+        {"<a>x</b>", "Parsing error at character 7, '>'\n"},
+        {"<a b='1'/>", "Parsing error at character 5, '''\n"},
+        {"<a b/>", "Parsing error at character 4, '/'\n"},
+        {"<a b=/>", "Parsing error at character 5, '/'\n"},
+        {"<a 1=\"x\"/>", "Parsing error at character 3, '1'\n"},
+        {"<a></ a>", "Parsing error at character 5, ' '\n"},
+        {"<a></a x>", "Parsing error at character 7, 'x'\n"},
+        {"<a></ab>", "Parsing error at character 7, '>'\n"},
+        {"<ab></a>", "Parsing error at character 7, '>'\n"},
+        {"<a/></a>", "Parsing error at character 4, '<'\n"},
+        {"<a/>x", "dunno what to do?!\nParsing error at character 4, 'x'\n"},
+        {"<a></a>\n  y", "dunno what to do?!\nParsing error at character 10, 'y'\n"},
+    };
+    for (const ErrorCase& c : cases) {
+        Outcome o = run(c.text);
+        EXPECT_EQ(o.result, -1) << c.text;
+        EXPECT_EQ(o.out, c.out) << c.text;
+        EXPECT_EQ(o.events.back(), "endDocument") << c.text;
+    }
+}
+
+TEST(SaxErrors, ErrorAtEndOfTextPrintsEndOfString) {
+    const char* cases[] = {
+        "<a b=\"1",   // no closing quote
+        "<a b=",      // value missing
+        "<a b",       // '=' missing
+        "<a></a",     // '>' missing
+        "<a></",      // name missing
+        "<a><!-- x",  // unterminated comment
+        "<a><?pi",    // unterminated instruction
+        "<a/><!-",    //
+    };
+    for (const char* text : cases) {
+        Outcome o = run(text);
+        EXPECT_EQ(o.result, -1) << text;
+        EXPECT_EQ(o.out, "<<end of string>>\n") << text;
+    }
+}
+
+TEST(SaxErrors, PrologErrorsFailWithoutReport) {
+    for (const char* text : {"<?xml version=\"1.0\"", "<!-- never closed", "  <!DOCTYPE a><a/>"}) {
+        Outcome o = run(text);
+        EXPECT_EQ(o.result, -1) << text;
+        EXPECT_EQ(o.out, "") << text;
+        EXPECT_EQ(o.events, (Events{"startDocument", "endDocument"})) << text;
+    }
+}
+
+TEST(SaxErrors, EventsBeforeFailureAreDelivered) {
+    Outcome o = run("<r><a>1</a><b></c></r>");
+    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start r", "start a", "chars [1] 1", "end a",
+                                "start b", "endDocument"}));
+    EXPECT_EQ(o.out, "Parsing error at character 17, '>'\n");
+}
+
+// ---- the "xml" name rule ---------------------------------------------------
+
+TEST(SaxNames, ElementNamesBeginningWithXmlInAnyCaseAreRefused) {
+    for (const char* text : {"<xml/>", "<XmLfoo/>", "<xMlfoo/>", "<XML>"}) {
+        Outcome o = run(text);
+        EXPECT_EQ(o.result, -1) << text;
+        EXPECT_EQ(o.out, std::string("Parsing error at character 1, '") + text[1] + "'\n") << text;
+    }
+    Outcome o = run("<a></xmla>");
+    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(o.out, "Parsing error at character 5, 'x'\n");
+}
+
+TEST(SaxNames, AttributeNamesAndShorterPrefixesAreAccepted) {
+    Outcome o = run("<a xmlns=\"u\" XML-x=\"v\"><xm/><xmfoo/><x.m-l_1:z/></a>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a XML-x=v xmlns=u", "start xm", "end xm",
+                                "start xmfoo", "end xmfoo", "start x.m-l_1:z", "end x.m-l_1:z",
+                                "end a", "endDocument"}));
+}
+
+TEST(SaxNames, ElementNameMustStartWithNameStartCharacter) {
+    // "<1a>" and "<-a>" are not tags at all: passed over before the root,
+    // and inside an element the '<' is skipped and the rest read as text.
+    Outcome o = run("<1a><-a><a><1b></a>");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events,
+              (Events{"startDocument", "start a", "chars [1b>] 3", "end a", "endDocument"}));
+}
+
+// ---- stop requests ---------------------------------------------------------
+
+TEST(SaxStop, StopInEndElementEndsEventsExceptEndDocument) {
+    Outcome o = run("<a><b/><c/>x</a> junk", "end b");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "start b", "end b", "endDocument"}));
+    EXPECT_EQ(o.out, "");
+}
+
+TEST(SaxStop, StopInEndTagSkipsMalformedRest) {
+    Outcome o = run("<a><b></b></c>", "end b");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.out, "");
+}
+
+TEST(SaxStop, StopInStartDocumentGivesOnlyEndDocument) {
+    Outcome o = run("<a/>", "startDocument");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "endDocument"}));
+}
+
+TEST(SaxStop, StopInCharacters) {
+    Outcome o = run("<a>x<b/></a>", "chars [x] 1");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "chars [x] 1", "endDocument"}));
+}
+
+TEST(SaxStop, StopInStartOfEmptyTagStillClosesIt) {
+    Outcome o = run("<a><b/><c/></a>", "start b");
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "start b", "end b", "endDocument"}));
+}
+
+TEST(SaxStop, StopInStartElement) {
+    Outcome o = run("<a><b>t</b></a>", "start b");
+    EXPECT_EQ(o.events, (Events{"startDocument", "start a", "start b", "endDocument"}));
+}
+
+// ---- attributes --------------------------------------------------------------
+
+TEST(Attributes, SetHasGetAndReplace) {
+    attributes a;
+    EXPECT_EQ(a.count(), 0);
+    EXPECT_FALSE(a.has("k"));
+    EXPECT_EQ(a.get("k"), "");
+    a.set("k", "1");
+    a.set("k", "2");
+    a.set("b", "");
+    EXPECT_EQ(a.count(), 2);
+    EXPECT_TRUE(a.has("b"));
+    EXPECT_EQ(a.get("k"), "2");
+    attributes copy(a);
+    a.clear();
+    EXPECT_EQ(a.count(), 0);
+    EXPECT_EQ(copy.get("k"), "2");  // deep copy
+}
+
+TEST(Attributes, CopyingGettersZeroBufferAndTruncate) {
+    attributes a;
+    a.set("name", "hello");
+    a.set("alpha", "x");
+    char buffer[8];
+    std::memset(buffer, 'Z', sizeof buffer);
+    EXPECT_EQ(a.getValue("name", buffer, 4), 3);
+    EXPECT_EQ(std::string(buffer), "hel");
+    EXPECT_EQ(buffer[4], 'Z');  // only `size` bytes touched
+    EXPECT_EQ(a.getValue("name", buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer), "hello");
+    EXPECT_EQ(a.getValue("missing", buffer, sizeof buffer), 0);
+    EXPECT_EQ(std::string(buffer), "");
+    EXPECT_EQ(a.getName(0, buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer), "alpha");
+    EXPECT_EQ(a.getValue(1, buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer), "hello");
+    EXPECT_EQ(a.getName(2, buffer, sizeof buffer), 0);
+    EXPECT_EQ(a.getName(-1, buffer, sizeof buffer), 0);
+    EXPECT_EQ(a.getValue(7, buffer, sizeof buffer), 0);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(a.getValue("name", buffer, 1), 0);
+    EXPECT_EQ(a.getValue("name", nullptr, 0), 0);
+}
+
+// ---- bounds and running time -----------------------------------------------
+
+// Inputs far larger than a printer answer; quadratic work would take minutes.
+TEST(SaxBounds, LargeHostileInputsTakeLinearTime) {
+    const size_t n = 1 << 18;
+    std::vector<std::string> inputs;
+    {
+        std::string s;
+        for (size_t k = 0; k < n / 3; ++k)
+            s += "<a>";
+        inputs.push_back(s);  // deep nesting: no recursion
+        for (size_t k = 0; k < n / 3; ++k)
+            s += "</a>";
+        inputs.push_back(s);
+    }
+    inputs.push_back("<a>" + std::string(n, '&') + "</a>");
+    inputs.push_back("<a>" + std::string(n, '&') + ";</a>");
+    {
+        std::string s = "<a>";
+        for (size_t k = 0; k < n / 6; ++k)
+            s += "&amp;";
+        inputs.push_back(s + "</a>");
+        s = "<a>";
+        for (size_t k = 0; k < n / 6; ++k)
+            s += "&x;";
+        inputs.push_back(s + "</a>");
+    }
+    {
+        std::string s = "<a";
+        for (size_t k = 0; k < n / 10; ++k)
+            s += " a" + std::to_string(k) + "=\"&lt;\"";
+        inputs.push_back(s + "/>");
+    }
+    inputs.push_back(std::string(n, '<'));
+    inputs.push_back("<a>" + std::string(n, '<'));
+    {
+        std::string s;
+        for (size_t k = 0; k < n / 4; ++k)
+            s += "<?<!";
+        inputs.push_back(s);
+        inputs.push_back("<a>" + s);
+        s.clear();
+        for (size_t k = 0; k < n / 4; ++k)
+            s += "<b/>";
+        inputs.push_back("<a>" + s + "</a>");
+    }
+    SimpleSAXParser parser(nullptr);
+    RecordingHandler handler;
+    SimpleSAXParser recording(&handler);
+    auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStdout();
+    for (const std::string& s : inputs) {
+        parser.parse(s);
+        handler.events.clear();
+        recording.parse(s);
+    }
+    ::testing::internal::GetCapturedStdout();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 20.0);
+}
+
+}  // namespace
+}  // namespace qor

@@ -1,0 +1,217 @@
+// Path compilation, sibling numbering, predicates and the first-match stop
+// of the XPath subset.
+#include "SimpleXPath.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace qor {
+namespace {
+
+std::string eval(const std::string& document, const std::string& path) {
+    simpleXPath query(document);
+    return query.evaluate(path);
+}
+
+// ---- path compilation --------------------------------------------------------
+
+TEST(XPathCompile, SplitsOnSlashesAndTrimsBlanks) {
+    std::vector<XPathStep> steps = simpleXPath::compile(" / r / L ");
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].name, "r");
+    EXPECT_EQ(steps[1].name, "L");
+    EXPECT_EQ(steps[0].predicateKind, "");
+}
+
+TEST(XPathCompile, SkipsEmptyStepsAndTextBeforeFirstSlash) {
+    std::vector<XPathStep> steps = simpleXPath::compile("junk//r///L/");
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].name, "r");
+    EXPECT_EQ(steps[1].name, "L");
+    EXPECT_TRUE(simpleXPath::compile("noslash").empty());
+    EXPECT_TRUE(simpleXPath::compile("").empty());
+    EXPECT_TRUE(simpleXPath::compile("/ / /").empty());
+}
+
+TEST(XPathCompile, PositionPredicatesOneToNine) {
+    std::vector<XPathStep> steps = simpleXPath::compile("/S [ 2 ]/T[9]/U[1x]");
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps[0].name, "S");
+    EXPECT_EQ(steps[0].predicateKind, "<INDEX>");
+    EXPECT_EQ(steps[0].predicateValue, " 2 ");
+    EXPECT_EQ(steps[0].index, 2);
+    EXPECT_EQ(steps[1].index, 9);
+    EXPECT_EQ(steps[2].predicateKind, "<INDEX>");  // leading digits, like atoi
+    EXPECT_EQ(steps[2].index, 1);
+}
+
+TEST(XPathCompile, OtherPositionsAreUndefined) {
+    for (const char* path :
+         {"/S[0]", "/S[10]", "/S[-1]", "/S[abc]", "/S[]", "/S[99999999999999]"}) {
+        std::vector<XPathStep> steps = simpleXPath::compile(path);
+        ASSERT_EQ(steps.size(), 1u) << path;
+        EXPECT_EQ(steps[0].name, "S") << path;
+        EXPECT_EQ(steps[0].predicateKind, "<UNDEFINED>") << path;
+        EXPECT_EQ(steps[0].predicateValue, "") << path;
+    }
+}
+
+TEST(XPathCompile, AttributePredicates) {
+    std::vector<XPathStep> steps = simpleXPath::compile("/child[@ name = 'a b' ]");
+    ASSERT_EQ(steps.size(), 1u);
+    EXPECT_EQ(steps[0].name, "child");
+    EXPECT_EQ(steps[0].predicateKind, "name");
+    EXPECT_EQ(steps[0].predicateValue, "a b");
+    steps = simpleXPath::compile("/c[@k='']");
+    EXPECT_EQ(steps[0].predicateKind, "k");
+    EXPECT_EQ(steps[0].predicateValue, "");
+}
+
+TEST(XPathCompile, UnreadableAttributePredicateMeansNoPredicate) {
+    for (const char* path :
+         {"/c[@name]", "/c[@name=v]", "/c[@name='v]", "/c[@name=\"v\"]", "/c[2"}) {
+        std::vector<XPathStep> steps = simpleXPath::compile(path);
+        ASSERT_EQ(steps.size(), 1u) << path;
+        EXPECT_EQ(steps[0].name, "c") << path;
+        EXPECT_EQ(steps[0].predicateKind, "") << path;
+    }
+}
+
+// ---- evaluation --------------------------------------------------------------
+
+const char kList[] = "<r><L><S>a</S><S>b</S></L></r>";
+
+TEST(XPathEvaluate, PositionPredicatesPickSiblings) {
+    EXPECT_EQ(eval(kList, "/r/L/S[2]"), "b");
+    EXPECT_EQ(eval(kList, "/r/L/S[1]"), "a");
+    EXPECT_EQ(eval(kList, "/r/L/S"), "a");
+    EXPECT_EQ(eval(kList, "/r/L/S[3]"), "");
+    EXPECT_EQ(eval(kList, "/r[1]/L[1]/S[2]"), "b");
+}
+
+TEST(XPathEvaluate, PositionsStopAtNine) {
+    std::string doc = "<r><L>";
+    for (int k = 1; k <= 10; ++k)
+        doc += "<S>" + std::to_string(k) + "</S>";
+    doc += "</L></r>";
+    EXPECT_EQ(eval(doc, "/r/L/S[9]"), "9");
+    EXPECT_EQ(eval(doc, "/r/L/S[10]"), "");
+}
+
+TEST(XPathEvaluate, NumberingRestartsAfterElementOfOtherName) {
+    const char doc[] = "<r><S>1</S><T>x</T><S>2</S><S>3</S></r>";
+    EXPECT_EQ(eval(doc, "/r/S[1]"), "1");
+    EXPECT_EQ(eval(doc, "/r/S[2]"), "3");
+    EXPECT_EQ(eval(doc, "/r/S[3]"), "");
+}
+
+TEST(XPathEvaluate, NumberingFollowsMostRecentlyClosedElement) {
+    // Numbering looks at the element that closed last, whatever its depth:
+    // the first child of L, after a closed S, counts as the second S.
+    EXPECT_EQ(eval("<r><S>a</S><L><x/></L><S>b</S></r>", "/r/S[1]"), "a");
+    EXPECT_EQ(eval("<r><S><x/></S><S>b</S></r>", "/r/S[2]"), "b");
+    EXPECT_EQ(eval("<r><S>a</S><L><S>b</S></L></r>", "/r/L/S[2]"), "b");
+    EXPECT_EQ(eval("<r><S>a</S><L><S>b</S></L></r>", "/r/L/S[1]"), "");
+    // An element nested in its namesake counts on from the one that closed last.
+    EXPECT_EQ(eval("<r><S>a</S><S><S>c</S></S></r>", "/r/S/S[2]"), "c");
+}
+
+TEST(XPathEvaluate, AttributePredicateMatchesExactValue) {
+    const char doc[] =
+        "<response><MapElem>"
+        "<child name=\"xy\"><IntegerElem>1</IntegerElem></child>"
+        "<child name=\"X\"><IntegerElem>2</IntegerElem></child>"
+        "<child name=\"x\"><IntegerElem>3</IntegerElem></child>"
+        "<child><IntegerElem>4</IntegerElem></child>"
+        "</MapElem></response>";
+    EXPECT_EQ(eval(doc, "/response/MapElem/child[@name='x']/IntegerElem"), "3");
+    EXPECT_EQ(eval(doc, "/response/MapElem/child[@name='X']/IntegerElem"), "2");
+    EXPECT_EQ(eval(doc, "/response/MapElem/child[@name='']/IntegerElem"), "4");  // absent = empty
+    EXPECT_EQ(eval(doc, "/response/MapElem/child[@name='z']/IntegerElem"), "");
+    EXPECT_EQ(eval(doc, "/response/MapElem/child/IntegerElem"), "1");
+    EXPECT_EQ(eval(doc, "/response/MapElem/child[@name=x]/IntegerElem"), "1");  // no predicate
+}
+
+TEST(XPathEvaluate, UndefinedPredicateNeverMatches) {
+    EXPECT_EQ(eval(kList, "/r/L/S[foo]"), "");
+    EXPECT_EQ(eval(kList, "/r/L[0]/S"), "");
+}
+
+TEST(XPathEvaluate, FirstMatchInOrderOfEndTagsWins) {
+    EXPECT_EQ(eval("<r><a><b>1</b></a><a><b>2</b></a></r>", "/r/a/b"), "1");
+    // The outer element ends after its descendants: a deeper match wins.
+    EXPECT_EQ(eval("<r><a>outer<a>inner</a></a></r>", "/r/a"), "outer");
+    EXPECT_EQ(eval("<r><a>outer<a>inner</a></a></r>", "/r/a/a"), "inner");
+}
+
+TEST(XPathEvaluate, OnlyOwnTextIsCollected) {
+    EXPECT_EQ(eval("<r>a<b>c</b>d</r>", "/r"), "ad");
+    EXPECT_EQ(eval("<r>a<b>c</b>d</r>", "/r/b"), "c");
+}
+
+TEST(XPathEvaluate, LeadingWhiteSpaceDroppedTrailingKept) {
+    EXPECT_EQ(eval("<r><v>\n  abc \n</v></r>", "/r/v"), "abc \n");
+    EXPECT_EQ(eval("<r><v>a &amp; b</v></r>", "/r/v"), "a & b");
+}
+
+TEST(XPathEvaluate, PathMustMatchFromRootWithSameDepth) {
+    EXPECT_EQ(eval(kList, "/L/S"), "");
+    EXPECT_EQ(eval(kList, "/r/L"), "");  // L has no own text
+    EXPECT_EQ(eval(kList, "/r/L/S/T"), "");
+    EXPECT_EQ(eval(kList, ""), "");
+    EXPECT_EQ(eval(kList, "/"), "");
+    EXPECT_EQ(eval(kList, "/R/L/S"), "");  // names compare with case
+}
+
+TEST(XPathEvaluate, FailedParseKeepsEarlierMatchOnly) {
+    const char doc[] = "<r><v>1</v><x>2</y></r>";
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(eval(doc, "/r/v"), "1");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");  // stopped before the error
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(eval(doc, "/r/x"), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Parsing error at character 18, '>'\n");
+}
+
+TEST(XPathEvaluate, RepeatedQueriesOnOneObjectAreIndependent) {
+    simpleXPath query(kList);
+    EXPECT_EQ(query.evaluate("/r/L/S[2]"), "b");
+    EXPECT_EQ(query.evaluate("/r/L/S[3]"), "");
+    EXPECT_EQ(query.evaluate(std::string("/r/L/S")), "a");
+    EXPECT_EQ(query.evaluate(static_cast<const char*>(nullptr)), "");
+}
+
+TEST(XPathEvaluate, DocumentEndsAtFirstNul) {
+    std::string doc("<r><v>1</v>\0<w>2</w></r>", 24);
+    EXPECT_EQ(eval(doc, "/r/v"), "1");
+    EXPECT_EQ(eval(doc, "/r/w"), "");
+}
+
+TEST(XPathBounds, LargeDocumentsTakeLinearTime) {
+    const size_t n = 1 << 17;
+    std::string deep, wide, path = "/a";
+    for (size_t k = 0; k < n / 3; ++k)
+        deep += "<a>";
+    for (size_t k = 0; k < n / 3; ++k)
+        deep += "</a>";
+    wide = "<r>";
+    for (size_t k = 0; k < n / 8; ++k)
+        wide += "<S k=\"v\">x</S>";
+    wide += "</r>";
+    for (size_t k = 0; k < 2000; ++k)
+        path += "/a";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(eval(deep, path), "");
+    EXPECT_EQ(eval(deep, "/a/a"), "");
+    EXPECT_EQ(eval(wide, "/r/S[@k='w']"), "");
+    EXPECT_EQ(eval(wide, "/r/S[9]"), "x");
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 20.0);
+}
+
+}  // namespace
+}  // namespace qor
