@@ -8,7 +8,7 @@
 namespace qor {
 
 class CommTransport {
-public:
+  public:
     // Opens the printer named by `path`: a device node under /dev/usb
     // (/dev/usb/lpN or /dev/usb/usblpN) or "bus:device" for libusb.
     // Replaces any earlier connector. Returns 0, or -1 on failure.

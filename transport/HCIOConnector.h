@@ -25,7 +25,7 @@ enum ConnectorKind : int32_t {
 };
 
 class HCIOConnector {
-public:
+  public:
     virtual ~HCIOConnector() = default;
     // 0 on success, 1 on failure.
     virtual int open() = 0;
@@ -41,7 +41,7 @@ public:
     int32_t kind() const { return m_Kind; }
     void setKind(int32_t kind) { m_Kind = kind; }
 
-protected:
+  protected:
     int32_t m_Status = IO_OK;
     int32_t m_Kind = 0;
 };

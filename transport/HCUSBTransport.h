@@ -7,7 +7,7 @@
 namespace qor {
 
 class HCUSBTransport : public CommTransport {
-public:
+  public:
     // The shared instance: created on first use, one count per holder.
     static HCUSBTransport* getInstance();
     // Drops one count; the last release writes
@@ -25,7 +25,7 @@ public:
     // that names no connector).
     HCIOConnector* connector() const { return m_Connector; }
 
-private:
+  private:
     HCUSBTransport() = default;
     HCIOConnector* m_Connector = nullptr;
     static HCUSBTransport* m_Instance;

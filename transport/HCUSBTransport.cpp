@@ -1,0 +1,156 @@
+#include "HCUSBTransport.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "LibUsbConnector.h"
+#include "USBLPConnector.h"
+
+namespace qor {
+
+HCUSBTransport* HCUSBTransport::m_Instance = nullptr;
+int HCUSBTransport::m_RefCount = 0;
+
+namespace {
+
+constexpr int kPrinterInterfaceClass = 7;
+constexpr uint32_t kWaitStep = 1000;  // 1 ms on the node, 1 s over libusb
+constexpr time_t kReadWindowSeconds = 4;
+// The bus part of "bus:device" fits a buffer of 10 characters, the device
+// part one of 16 (each with its terminating NUL).
+constexpr size_t kMaxBusDigits = 9;
+constexpr size_t kMaxDeviceDigits = 15;
+
+// Parses the decimal digits at `text` up to `maxDigits`; false when there is
+// no digit or more digits than allowed.
+bool parseNumber(const std::string& text, size_t start, size_t end, size_t maxDigits, int& out) {
+    if (start >= end || end - start > maxDigits)
+        return false;
+    long value = 0;
+    for (size_t i = start; i < end; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isdigit(c))
+            return false;
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX)
+            return false;
+    }
+    out = static_cast<int>(value);
+    return true;
+}
+
+// The number right after `marker` in `path`: the run of digits there.
+bool numberAfter(const std::string& path, const char* marker, int& out) {
+    size_t at = path.find(marker);
+    if (at == std::string::npos)
+        return false;
+    size_t start = at + std::strlen(marker);
+    size_t end = start;
+    while (end < path.size() && std::isdigit(static_cast<unsigned char>(path[end])))
+        ++end;
+    return parseNumber(path, start, end, 10, out);
+}
+
+}  // namespace
+
+HCUSBTransport* HCUSBTransport::getInstance() {
+    if (!m_Instance)
+        m_Instance = new HCUSBTransport();
+    ++m_RefCount;
+    return m_Instance;
+}
+
+void HCUSBTransport::releaseInstance() {
+    --m_RefCount;
+    if (m_RefCount == 0) {
+        std::fputs("D [QOR] Destroying last instance of usb transport.\n", stderr);
+        delete m_Instance;
+        m_Instance = nullptr;
+    }
+}
+
+HCUSBTransport::~HCUSBTransport() {
+    delete m_Connector;
+    m_Connector = nullptr;
+}
+
+int HCUSBTransport::open(const std::string& path) {
+    if (m_Connector) {
+        m_Connector->close();
+        delete m_Connector;
+        m_Connector = nullptr;
+    }
+
+    if (path.find("/dev/usb") != std::string::npos) {
+        // /dev/usb/usblpN and /dev/usb/lpN both name the node /dev/usb/lpN.
+        int number = 0;
+        if (!numberAfter(path, "usblp", number) && !numberAfter(path, "/lp", number)) {
+            return -1;  // no device number: nothing to open
+        }
+        m_Connector = new USBLPConnector("/dev/usb/lp", number);
+        return m_Connector->open() == 0 ? 0 : -1;
+    }
+
+    size_t colon = path.find(':');
+    if (colon == std::string::npos)
+        return -1;
+    int bus = 0;
+    int device = 0;
+    if (!parseNumber(path, 0, colon, kMaxBusDigits, bus) ||
+        !parseNumber(path, colon + 1, path.size(), kMaxDeviceDigits, device)) {
+        return -1;
+    }
+    LibUsbConnector* usb = new LibUsbConnector(kPrinterInterfaceClass);
+    m_Connector = usb;
+    return usb->openDevice(bus, device) == 0 ? 0 : -1;
+}
+
+int HCUSBTransport::close() {
+    if (!m_Connector)
+        return -1;
+    return m_Connector->close() == 0 ? 0 : -1;
+}
+
+int HCUSBTransport::read(uint8_t* buffer, size_t size) {
+    if (!m_Connector || !buffer)
+        return 0;
+    int n = m_Connector->read(buffer, size);
+    if (n >= 0 && static_cast<size_t>(n) == size)
+        return n;
+    size_t got = n > 0 ? static_cast<size_t>(n) : 0;
+    if (got > size)
+        got = size;  // a connector never gives more than asked
+
+    while (got < size) {
+        // Wait for data; every arrival starts the window again, so a reply
+        // shorter than the buffer returns only after the window has passed.
+        time_t noted = std::time(nullptr);
+        IoStatus ready;
+        for (;;) {
+            ready = m_Connector->waitReadable(kWaitStep);
+            if (ready != IO_TIMEOUT)
+                break;
+            if (std::time(nullptr) - noted > kReadWindowSeconds)
+                return static_cast<int>(got);
+        }
+        if (ready != IO_READABLE)
+            break;
+        int more = m_Connector->read(buffer + got, size - got);
+        if (more > 0) {
+            size_t add = static_cast<size_t>(more);
+            got += add > size - got ? size - got : add;
+        }
+    }
+    return static_cast<int>(got);
+}
+
+int HCUSBTransport::write(const uint8_t* buffer, size_t size) {
+    if (!m_Connector)
+        return -1;
+    return static_cast<int32_t>(m_Connector->write(buffer, size));
+}
+
+}  // namespace qor
