@@ -10,12 +10,28 @@
 
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 
 #include "TraceLog.h"
 
 namespace {
+
+// "|MM/DD HH:MM:SS.mmm " + 15-column thread id + "| " + body + "\n" at the start of log.
+bool looksLikeRecord(const std::string& log, const std::string& body) {
+    const std::string shape = "|dd/dd dd:dd:dd.ddd ";
+    if (log.size() < shape.size() + 17 + body.size() + 1)
+        return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        bool digit = log[i] >= '0' && log[i] <= '9';
+        if (shape[i] == 'd' ? !digit : log[i] != shape[i])
+            return false;
+    }
+    std::string thread = log.substr(shape.size(), 15);
+    if (thread.find_first_not_of(" 0123456789") != std::string::npos || thread.back() == ' ') {
+        return false;
+    }
+    return log.compare(shape.size() + 15, 2 + body.size() + 1, "| " + body + "\n") == 0;
+}
 
 struct Sandbox {
     std::string root, tmp, home;
@@ -90,10 +106,8 @@ TEST(TraceLog, FullMarkerWritesRecordFormatAndMode) {
             _exit(4);
     });
     std::string log = box.read(pid);
-    std::regex first(
-        "^\\|\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [ 0-9]{15}\\| begin data.size=41 "
-        "port=5353 \\[src/connector-234-Broadcast\\]\n");
-    EXPECT_TRUE(std::regex_search(log, first)) << log;
+    EXPECT_TRUE(looksLikeRecord(log, "begin data.size=41 port=5353 [src/connector-234-Broadcast]"))
+        << log;
     EXPECT_NE(log.find("| t|Z|4000000000|ff|FF|1.500000|%||(null) [src/netbackend-7-main]\n"),
               std::string::npos)
         << log;
