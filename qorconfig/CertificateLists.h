@@ -9,7 +9,7 @@
 namespace qor {
 
 class CertificateLists {
-public:
+  public:
     virtual ~CertificateLists() = default;
     // Friendly names of the installed signed certificates; 0 or -1.
     virtual int queryCertList(std::vector<std::string>& names) = 0;

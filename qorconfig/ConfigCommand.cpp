@@ -1,0 +1,134 @@
+#include "ConfigCommand.h"
+
+#include <cstdio>
+
+#include "CertProc.h"
+#include "ConfigFlows.h"
+#include "NpaFile.h"
+#include "Options.h"
+#include "StatusQueries.h"
+
+namespace qor {
+
+ConfigCommand::ConfigCommand(int argc, const char* const* argv)
+    : ConfigCommand(
+          argc, argv,
+          [](const ConfigDetails& c) { return std::make_unique<WirelessConfigurator>(c); },
+          [](const std::string& word, const ConfigDetails& c) {
+              CertProc processor;
+              return processor.process(word, c);
+          }) {}
+
+ConfigCommand::ConfigCommand(int argc, const char* const* argv,
+                             ConfiguratorFactory makeConfigurator, CertRunner runCert)
+    : m_Argc(argc), m_MakeConfigurator(std::move(makeConfigurator)), m_RunCert(std::move(runCert)) {
+    for (int i = 0; i < argc; ++i)
+        m_Args.push_back(argv[i] ? argv[i] : "");
+    if (argc > 1)
+        m_Command = m_Args[1];
+    m_Result = dispatch();
+}
+
+namespace {
+
+bool isOneOf(const std::string& word, std::initializer_list<const char*> words) {
+    for (const char* w : words)
+        if (word == w)
+            return true;
+    return false;
+}
+
+// Words that name an action; any other first argument runs the top-level flow.
+bool isCommandWord(const std::string& word) {
+    return isOneOf(word, {"-h", "-r", "-c", "-ca", "-ip", "-t", "-a", "-s", "-802s", "-cer", "-npa",
+                          "-icer", "-rcerdefs", "-csr"});
+}
+
+}  // namespace
+
+int ConfigCommand::optionStage() {
+    std::vector<const char*> argv;
+    for (const std::string& a : m_Args)
+        argv.push_back(a.c_str());
+    const char* const* args = argv.data();
+    bool fileGiven = m_Argc > 2 && m_Args[2] == "-file";
+
+    if (isOneOf(m_Command, {"-c", "-ca", "-cer", "-icer", "-rcerdefs", "-csr"})) {
+        if (!fileGiven) {
+            parseOptions(m_Config, m_Argc, args);
+        } else if (m_Argc > 3) {
+            std::string device = m_Argc > 4 ? m_Args[4] : "/dev/usb/lp0";
+            if (parseOptionsFile(m_Config, m_Args[3], device) != 0) {
+                // Running on with the defaults would configure the wrong network.
+                std::fprintf(stderr, "qorconfig: cannot open options file '%s'\n",
+                             m_Args[3].c_str());
+                return 1;
+            }
+        }
+    } else if (m_Command == "-npa") {
+        if (fileGiven) {
+            parseUsbPath(m_Config, m_Argc, args);
+            if (m_Argc > 3)
+                loadNpaFile(m_Config, m_Args[3]);
+        }
+    } else if (!isCommandWord(m_Command)) {
+        // The top-level flow takes the network options the usage text shows.
+        parseOptions(m_Config, m_Argc, args);
+    } else {
+        parseUsbPath(m_Config, m_Argc, args);
+    }
+    return 0;
+}
+
+int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
+    int result = action(*m_Configurator);
+    if (result == -1) {
+        m_Configurator->setForward(0);
+        result = action(*m_Configurator);
+    }
+    return result;
+}
+
+int ConfigCommand::dispatch() {
+    if (optionStage() != 0)
+        return 1;
+
+    if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))
+        return m_RunCert(m_Command, m_Config);
+
+    m_Configurator = m_MakeConfigurator(m_Config);
+    WirelessConfigurator& c = *m_Configurator;
+    if (m_Command == "-h")
+        return usage();
+    if (m_Command == "-r")
+        return resetPrinter(c);
+    if (m_Command == "-c")
+        return runWithRetry(basicConfig);
+    if (m_Command == "-ca")
+        return runWithRetry(advancedConfig);
+    if (m_Command == "-ip")
+        return runWithRetry(showIpAddress);
+    if (m_Command == "-t")
+        return runWithRetry(waitConnected);
+    if (m_Command == "-a")
+        return waitAdapter(c);
+    if (m_Command == "-s")
+        return runWithRetry(showSsid);
+    if (m_Command == "-802s")
+        return runWithRetry(query8021xStatus);
+    if (m_Command == "-cer")
+        return runWithRetry(certSettings);
+    if (m_Command == "-npa")
+        return sendNpaData(c);
+    configurePrinter(c);
+    return 0;
+}
+
+int qorconfigMain(int argc, const char* const* argv) {
+    if (argc <= 1)
+        return usage();
+    ConfigCommand command(argc, argv);
+    return command.result();
+}
+
+}  // namespace qor

@@ -1,0 +1,60 @@
+#include "NpaFile.h"
+
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "ByteRoutines.h"
+
+namespace qor {
+
+std::string hexDigitsOf(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits.push_back(c);
+    return digits;
+}
+
+int loadNpaFile(ConfigDetails& configuration, const std::string& path) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in)
+        return -1;
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        text.append(buffer, got);
+    std::fclose(in);
+    configuration.npaData = hexDigitsOf(text);
+    std::fprintf(stdout, "npaFileData: (%d bytes) %s\n",
+                 static_cast<int>(configuration.npaData.size()), configuration.npaData.c_str());
+    return 0;
+}
+
+int sendNPA(WirelessConfigurator& configurator, const uint8_t* bytes, size_t count,
+            unsigned windowSeconds) {
+    std::vector<uint8_t> reply;
+    int got = configurator.link().exchangeStream(bytes, count, reply, windowSeconds);
+    if (got < 0 || static_cast<size_t>(got) > reply.size())
+        got = static_cast<int>(reply.size());
+    std::fprintf(stderr, "D [QOR] sendNPA response (%d bytes)\n", got);
+    hexDump(reply.data(), static_cast<size_t>(got));
+    return 0;
+}
+
+int sendNpaData(WirelessConfigurator& configurator) {
+    // An odd last digit has no partner and is left out.
+    std::string digits = configurator.config().npaData;
+    if (digits.size() % 2)
+        digits.pop_back();
+    std::vector<uint8_t> bytes;
+    if (!digits.empty())
+        hexToBytes(digits, bytes);
+    std::fprintf(stderr, "D [QOR] NPA data: %d bytes\n", static_cast<int>(bytes.size()));
+    hexDump(bytes.data(), bytes.size());
+    sendNPA(configurator, bytes.data(), bytes.size(), 10);
+    return 0;
+}
+
+}  // namespace qor

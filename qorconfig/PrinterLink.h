@@ -1,0 +1,52 @@
+// The configurator's way to the printer: NPA exchanges on one device path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class CommTransport;
+
+// The exchanges a configuration command makes. Tests give a scripted one;
+// the program uses PrinterLink over the shared USB transport.
+class NpaLink {
+  public:
+    virtual ~NpaLink() = default;
+    // Open, write `request`, sleep `sleepSeconds`, one read of at most
+    // `capacity` bytes into `buffer`, close. Blocks for the sleep and the
+    // transport's read window. Returns the bytes read, or -1 when the device
+    // could not be opened.
+    virtual int exchangeOnce(const uint8_t* request, size_t length, unsigned sleepSeconds,
+                             uint8_t* buffer, size_t capacity) = 0;
+    // Writes `request` and collects reply packets for up to `windowSeconds`;
+    // `reply` receives the bytes after each packet's flags byte. Returns
+    // their count (0 when nothing came or the device could not be opened).
+    virtual int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
+                               unsigned windowSeconds) = 0;
+};
+
+// A device path plus one hold on the process's shared USB transport, taken
+// at construction and given back at destruction.
+class PrinterLink : public NpaLink {
+  public:
+    explicit PrinterLink(const std::string& path);
+    ~PrinterLink() override;
+    PrinterLink(const PrinterLink&) = delete;
+    PrinterLink& operator=(const PrinterLink&) = delete;
+
+    int exchangeOnce(const uint8_t* request, size_t length, unsigned sleepSeconds, uint8_t* buffer,
+                     size_t capacity) override;
+    int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
+                       unsigned windowSeconds) override;
+
+    const std::string& path() const { return m_Path; }
+
+  private:
+    std::string m_Path;
+    CommTransport* m_Transport;
+};
+
+}  // namespace qor
