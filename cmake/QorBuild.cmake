@@ -21,7 +21,7 @@ find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 
 # A GoogleTest executable registered with CTest, one test per case.
-#   qor_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [TIMEOUT s])
+#   qor_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS label] [TIMEOUT s])
 function(qor_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   find_package(GTest REQUIRED)
@@ -31,9 +31,14 @@ function(qor_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   include(GoogleTest)
+  # gtest_discover_tests flattens list-valued properties, so each test gets
+  # one label and one environment variable; tests find the source tree
+  # through a compile definition instead.
+  list(GET T_LABELS 0 label)
+  target_compile_definitions(${name} PRIVATE QOR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-    ENVIRONMENT "QOR_BUILD_DIR=${CMAKE_BINARY_DIR};QOR_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${label}"
+    ENVIRONMENT "QOR_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # A libFuzzer target. In a fuzz build it is a libFuzzer binary; in every
