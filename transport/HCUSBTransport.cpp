@@ -154,3 +154,15 @@ int HCUSBTransport::write(const uint8_t* buffer, size_t size) {
 }
 
 }  // namespace qor
+
+namespace qor {
+
+void HCUSBTransport::adoptConnector(HCIOConnector* connector) {
+    if (m_Connector && m_Connector != connector) {
+        m_Connector->close();
+        delete m_Connector;
+    }
+    m_Connector = connector;
+}
+
+}  // namespace qor

@@ -24,6 +24,9 @@ class HCUSBTransport : public CommTransport {
     // The current connector (null before the first open or after a path
     // that names no connector).
     HCIOConnector* connector() const { return m_Connector; }
+    // Replaces the connector with `connector` (owned from now on; the old
+    // one is closed and deleted). For tests that bring their own pipe.
+    void adoptConnector(HCIOConnector* connector);
 
   private:
     HCUSBTransport() = default;

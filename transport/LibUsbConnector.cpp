@@ -181,8 +181,7 @@ int LibUsbConnector::write(const uint8_t* buffer, size_t size) {
     while (remaining > 0) {
         int chunk = remaining < static_cast<size_t>(m_MaxPacketSize) ? static_cast<int>(remaining)
                                                                      : m_MaxPacketSize;
-        // libusb-0.1 takes a non-const pointer but does not write through it.
-        char* next = const_cast<char*>(reinterpret_cast<const char*>(buffer + (size - remaining)));
+        const char* next = reinterpret_cast<const char*>(buffer + (size - remaining));
         int n = usb_bulk_write(m_Handle, m_OutEndpoint, next, chunk, kWriteTimeoutMs);
         // A chunk that went nowhere (timeout, or 0 bytes taken) is sent again
         // within the retry bound.

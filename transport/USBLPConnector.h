@@ -45,6 +45,9 @@ class USBLPConnector : public HCIOConnector {
     IoStatus waitReadable(uint32_t timeout) override;
     IoStatus waitWritable(uint32_t timeout) override;
 
+    // Points the connector at another node (a pseudo-terminal in tests).
+    // Refuses (false, path unchanged) a null path or one of 64 bytes or more.
+    bool setDevicePath(const char* path);
     const char* devicePath() const { return m_DevicePath; }
     int fd() const { return m_Fd; }
     // How long a short write may make no progress before it is given up

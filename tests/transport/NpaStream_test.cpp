@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "NpaExchange.h"
+#include "ScriptedTransport.h"
+
+using namespace qor;
+using qortest::ScriptedTransport;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+bool keepAfterFlags(ByteSpan body, Bytes& kept) {
+    ByteSpan rest = body.from(1);
+    kept.insert(kept.end(), rest.begin(), rest.end());
+    return true;
+}
+}  // namespace
+
+TEST(NpaStream, SkipsGarbageBeforeStartByte) {
+    ScriptedTransport t({0x00, 0xA5, 0x00, 0x03, 0x50, 0xE0, 0xD8});
+    EXPECT_EQ(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags),
+              (Bytes{0xE0, 0xD8}));
+}
+
+TEST(NpaStream, ErrorReplyStopsAndContributesNothing) {
+    ScriptedTransport t({0xA5, 0x00, 0x03, 0xD0, 0xE0, 0xD8,   // error reply
+                         0xA5, 0x00, 0x02, 0x50, 0x01});       // never read
+    EXPECT_TRUE(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags).empty());
+    EXPECT_EQ(t.consumed(), 6u);
+}
+
+TEST(NpaStream, MoreFlagContinuesToNextPacket) {
+    ScriptedTransport t({0xA5, 0x00, 0x02, 0x70, 0x01,   // 0x20: more follows
+                         0xA5, 0x00, 0x03, 0x50, 0x02, 0x03,
+                         0xA5, 0x00, 0x02, 0x50, 0x09}); // not read: the last one ended it
+    EXPECT_EQ(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags),
+              (Bytes{0x01, 0x02, 0x03}));
+    EXPECT_EQ(t.consumed(), 11u);
+}
+
+TEST(NpaStream, ZeroLengthAndShortBodyAreSkipped) {
+    ScriptedTransport zero({0xA5, 0x00, 0x00, 0xA5, 0x00, 0x02, 0x50, 0x07});
+    EXPECT_EQ(readNpaStream(zero, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags), Bytes{0x07});
+    // A length that reaches past the received bytes is never trusted.
+    ScriptedTransport shortBody({0xA5, 0x00, 0x10, 0x50, 0x01, 0x02});
+    auto start = Clock::now();
+    EXPECT_TRUE(readNpaStream(shortBody, 1, NpaHeaderMode::StartByteFirst, keepAfterFlags).empty());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST(NpaStream, RejectedPacketIsDroppedAndReadingGoesOn) {
+    ScriptedTransport t({0xA5, 0x00, 0x02, 0x50, 0xAA, 0xA5, 0x00, 0x02, 0x50, 0xBB});
+    auto onlyBB = [](ByteSpan body, Bytes& kept) {
+        ByteReader r(body);
+        uint8_t flags = 0, value = 0;
+        if (!r.readU8(flags) || !r.readU8(value) || value != 0xBB) return false;
+        kept.push_back(value);
+        return true;
+    };
+    EXPECT_EQ(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, onlyBB), Bytes{0xBB});
+}
+
+TEST(NpaStream, WholeHeaderModeHasNoByteResync) {
+    ScriptedTransport garbage({0x00, 0xA5, 0x00, 0x03, 0x50, 0xE0, 0xD8});
+    EXPECT_TRUE(readNpaStream(garbage, 1, NpaHeaderMode::WholeHeader, keepAfterFlags).empty());
+    ScriptedTransport clean({0xA5, 0x00, 0x03, 0x50, 0xE0, 0xD8});
+    EXPECT_EQ(readNpaStream(clean, 5, NpaHeaderMode::WholeHeader, keepAfterFlags),
+              (Bytes{0xE0, 0xD8}));
+    // A zero length is a bad header in this mode too.
+    ScriptedTransport zero({0xA5, 0x00, 0x00, 0xA5, 0x00, 0x02, 0x50, 0x05});
+    EXPECT_EQ(readNpaStream(zero, 5, NpaHeaderMode::WholeHeader, keepAfterFlags), Bytes{0x05});
+}
+
+TEST(NpaStream, WindowBoundsSilence) {
+    ScriptedTransport silent;
+    auto start = Clock::now();
+    EXPECT_TRUE(readNpaStream(silent, 1, NpaHeaderMode::StartByteFirst, keepAfterFlags).empty());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2100));
+}
+
+TEST(NpaExchange, OnceOpensWritesReadsCloses) {
+    const Bytes request{0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39};
+    ScriptedTransport t({0xA5, 0x00, 0x02, 0x50, 0x01});
+    uint8_t buf[100] = {};
+    EXPECT_EQ(exchangeNpaOnce(t, "/dev/usb/lp0", request.data(), request.size(), 0, buf, sizeof buf),
+              5);
+    EXPECT_EQ(t.m_Opened, std::vector<std::string>{"/dev/usb/lp0"});
+    EXPECT_EQ(t.m_Written, request);
+    EXPECT_EQ(t.m_Closes, 1);
+    EXPECT_EQ(buf[4], 0x01);
+}
+
+TEST(NpaExchange, OnceFailsWhenOpenFails) {
+    ScriptedTransport t;
+    t.m_FailOpen = true;
+    uint8_t buf[4];
+    const uint8_t req[] = {0xA5};
+    EXPECT_EQ(exchangeNpaOnce(t, "usb0", req, 1, 0, buf, sizeof buf), -1);
+    EXPECT_TRUE(t.m_Written.empty());
+}
+
+TEST(NpaExchange, StreamFailurePrintsLineAndLeavesReply) {
+    ScriptedTransport t;
+    t.m_FailOpen = true;
+    Bytes reply{9};
+    const uint8_t req[] = {0xA5};
+    CaptureStderr();
+    EXPECT_EQ(exchangeNpaStream(t, "usb0", req, 1, reply, 5), 0);
+    EXPECT_EQ(GetCapturedStderr(), "D [QOR] Failed to open usb device 'usb0'!\n");
+    EXPECT_EQ(reply, Bytes{9});
+    EXPECT_EQ(t.m_Closes, 0);
+}
+
+TEST(NpaExchange, StreamKeepsBytesAfterFlags) {
+    ScriptedTransport t({0x00, 0xA5, 0x00, 0x04, 0x50, 0xE0, 0xDA, 0x01});
+    Bytes reply;
+    const uint8_t req[] = {0xA5, 0x00, 0x01, 0x50};
+    EXPECT_EQ(exchangeNpaStream(t, "1:2", req, sizeof req, reply, 5), 3);
+    EXPECT_EQ(reply, (Bytes{0xE0, 0xDA, 0x01}));
+    EXPECT_EQ(t.m_Closes, 1);
+}
