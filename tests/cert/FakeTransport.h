@@ -65,14 +65,20 @@ class FakeTransport : public CommTransport {
 // printer interleaves them.
 inline std::vector<uint8_t> certAnswer(const std::string& xml, bool filler = false,
                                        uint8_t flags = 0x50) {
-    std::vector<uint8_t> body = {flags, 0xE0, 0xC0, 0x03, 0x00, 0x01, 0x00, 0xE0};
+    const uint8_t head[] = {flags, 0xE0, 0xC0, 0x03, 0x00, 0x01, 0x00, 0xE0};
+    std::vector<uint8_t> body;
+    body.reserve(sizeof head + 2 * xml.size());
+    body.insert(body.end(), head, head + sizeof head);
     for (size_t k = 0; k < xml.size(); ++k) {
         if (filler && k % 2 == 0)
             body.push_back(0xE0);
         body.push_back(static_cast<uint8_t>(xml[k]));
     }
-    std::vector<uint8_t> packet = {0xA5, static_cast<uint8_t>(body.size() >> 8),
-                                   static_cast<uint8_t>(body.size())};
+    std::vector<uint8_t> packet;
+    packet.reserve(3 + body.size());
+    packet.push_back(0xA5);
+    packet.push_back(static_cast<uint8_t>(body.size() >> 8));
+    packet.push_back(static_cast<uint8_t>(body.size()));
     packet.insert(packet.end(), body.begin(), body.end());
     return packet;
 }
