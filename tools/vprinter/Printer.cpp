@@ -446,9 +446,12 @@ Handled Printer::handle(const Bytes& packet) {
             packets.push_back(body);
             note = "no such setting";
         }
-        for (const auto& body : packets) {
+        for (size_t index = 0; index < packets.size(); ++index) {
+            const Bytes& body = packets[index];
             Bytes framed = framePacket(body);
-            if (what.forwarded) {
+            // Only the first answer packet is wrapped; continuation packets of a
+            // forwarded survey travel bare (flags, class, text).
+            if (what.forwarded && index == 0) {
                 // The forwarded form: flags, class, 63, channel, 00, inner length, inner packet.
                 qor::ByteWriter outer;
                 outer.writeU8(body.empty() ? kRequestFlags : body[0]);

@@ -1,0 +1,257 @@
+// End-to-end runs of qor-vprinter with the test client on /dev/usb/lpN.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RunResult {
+    int status = -1;  // exit status, 128 + signal, -1 when it had to be killed
+    std::string out, err;
+    double seconds = 0;
+};
+
+RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
+    RunResult result;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return result;
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        setpgid(0, 0);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    auto deadline = start + std::chrono::seconds(limitSeconds);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) {
+            kill(-pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (killed)
+        result.status = -1;
+    else if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.status = 128 + WTERMSIG(status);
+    return result;
+}
+
+class VirtualPrinter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for the mount namespace";
+        m_Dir = "/tmp/vprinter-test-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        mkdir(m_Dir.c_str(), 0700);
+    }
+    void TearDown() override {
+        if (!m_Dir.empty()) {
+            std::string cmd = "rm -rf '" + m_Dir + "'";
+            EXPECT_EQ(system(cmd.c_str()), 0);
+        }
+        struct stat st {};
+        EXPECT_NE(stat("/dev/usb", &st), 0) << "a /dev/usb was left on the machine";
+    }
+    std::string file(const std::string& name, const std::string& text) {
+        std::string path = m_Dir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+    std::string journal() { return m_Dir + "/journal"; }
+    std::vector<std::string> readLines(const std::string& path) {
+        std::ifstream in(path);
+        std::vector<std::string> lines;
+        std::string line;
+        while (std::getline(in, line)) lines.push_back(line);
+        return lines;
+    }
+    // qor-vprinter OPTIONS -- vp-client CLIENT_ARGS
+    RunResult serve(std::vector<std::string> options, std::vector<std::string> client, int limit = 30) {
+        std::vector<std::string> argv{VPRINTER_BIN};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back("--");
+        argv.push_back(VPCLIENT_BIN);
+        argv.insert(argv.end(), client.begin(), client.end());
+        return run(argv, limit);
+    }
+    std::string m_Dir;
+};
+
+}  // namespace
+
+TEST_F(VirtualPrinter, AnswersSsidAddressAndSurveyThroughTheMountedNode) {
+    std::string scenario = file("s", "ssid = Home\nip = 10.0.0.7\nsurvey_direct = Cell 01\\n\n");
+    RunResult r = serve({"--kind", "direct", "--scenario", scenario, "--journal", journal()},
+                  {"A5000650E0D8002808", "A5000650E0D8000A02", "A5000650E0D8002839"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "REPLY A5000D50E0D80028080005486F6D6500\n"
+              "REPLY A5000C50E0D8000A0200040A000007\n"
+              "REPLY A5001050E0D8002839000843656C6C2030310A\n");
+    EXPECT_EQ(r.err, "");
+    auto lines = readLines(journal());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0],
+              "{\"seq\":1,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
+              "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":true}");
+    EXPECT_NE(lines[2].find("\"item\":\"39\""), std::string::npos);
+}
+
+TEST_F(VirtualPrinter, AnswersTheForwardedSurveySentAsThreePacketsInOneWrite) {
+    std::string scenario = file("s", "survey_forward = Cell\n");
+    RunResult r = serve({"--scenario", scenario, "--journal", journal()},
+                  {"A5001080A45BA45B10EFA45B11EE00FF13EC2E"
+                   "A5000F50E063020009A5000650E0D8002839"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Flags, class, 63, sub-channel, three bytes, then the inner answer at byte 10.
+    EXPECT_EQ(r.out, "REPLY A5001650E0630200000FA5000C50E0D8002839000443656C6C\n");
+    auto lines = readLines(journal());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("\"kind\":\"preamble\""), std::string::npos);
+    EXPECT_NE(lines[1].find("\"kind\":\"read\",\"forwarded\":true"), std::string::npos);
+}
+
+TEST_F(VirtualPrinter, AssemblesARequestThatArrivesInPieces) {
+    RunResult r = serve({"--kind", "direct"}, {"--pieces", "A5000B50E0DA0128080000024100"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "REPLY A5000450E0DA01\n");
+}
+
+TEST_F(VirtualPrinter, ServesManyOpenAndCloseCyclesAndRecordsWrites) {
+    RunResult r = serve({"--kind", "direct", "--journal", journal()},
+                  {"A5000B50E0DA0128080000024100", "A5000650E0D8002808", "A5000650E0D8002815",
+                   "A5000750E08100020509", "A5000A50E0DA01061400000101"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "REPLY A5000450E0DA01\n"
+              "REPLY A5000A50E0D800280800024100\n"
+              "REPLY A5000C50E0D8002815000400000000\n"
+              "REPLY A5000950E081000205090001\n"
+              "REPLY A5000450E0DA01\n");
+    auto lines = readLines(journal());
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find("\"records\":[{\"group\":\"28\",\"item\":\"08\",\"value_hex\":\"4100\","
+                            "\"value_text\":\"A\\u0000\"}]"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[3].find("\"kind\":\"support\""), std::string::npos);
+    EXPECT_NE(lines[4].find("{\"group\":\"06\",\"item\":\"14\",\"value_hex\":\"01\""), std::string::npos);
+}
+
+TEST_F(VirtualPrinter, InjectsFaultsOnTheWire) {
+    std::string scenario = file("s",
+                                "kind = direct\nssid = A\n"
+                                "fault = request:1 silent\n"
+                                "fault = request:2 error D4\n"
+                                "fault = request:3 garbage 0011\n"
+                                "fault = request:4 truncate 4\n"
+                                "stop_after = 4\n");
+    RunResult r = serve({"--scenario", scenario},
+                  {"A5000650E0D8002808", "A5000650E0D8002808", "A5000650E0D8002808",
+                   "A5000650E0D8002808", "A5000650E0D8002808"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "REPLY \n"
+              "REPLY A50006D4E0D8002808\n"
+              "REPLY 0011A5000A50E0D800280800024100\n"
+              "REPLY A5000A50\n"
+              "REPLY \n");
+}
+
+TEST_F(VirtualPrinter, SplitsAReplyByteByByteWithPauses) {
+    std::string scenario = file("s", "kind = direct\nssid = A\nfault = read split 60\n");
+    RunResult r = serve({"--scenario", scenario}, {"A5000650E0D8002808"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "REPLY A5000A50E0D800280800024100\n");
+    // 13 bytes, 12 pauses of 60 ms
+    EXPECT_GE(r.seconds, 0.7);
+    EXPECT_LT(r.seconds, 10.0);
+}
+
+TEST_F(VirtualPrinter, PassesTheExitStatusAndOutputThrough) {
+    RunResult r = serve({}, {"--exit", "7"});
+    EXPECT_EQ(r.status, 7);
+    RunResult echo = run({VPRINTER_BIN, "--", "/bin/echo", "hello"});
+    EXPECT_EQ(echo.status, 0);
+    EXPECT_EQ(echo.out, "hello\n");
+    EXPECT_EQ(echo.err, "");
+    RunResult killed = run({VPRINTER_BIN, "--", "/bin/sh", "-c", "kill -TERM $$"});
+    EXPECT_EQ(killed.status, 128 + SIGTERM);
+    RunResult missing = run({VPRINTER_BIN, "--", "/nonexistent/program"});
+    EXPECT_EQ(missing.status, 125);
+    EXPECT_NE(missing.err.find("qor-vprinter: running /nonexistent/program:"), std::string::npos);
+}
+
+TEST_F(VirtualPrinter, MountsTheNodeOnlyInsideTheCommandsNamespace) {
+    RunResult r = run({VPRINTER_BIN, "--lp", "3", "--", "/bin/sh", "-c",
+                 "test -c /dev/usb/lp3 && test ! -e /dev/usb/lp0 && echo ok > /dev/null && "
+                 "test -c /dev/null && test -c /dev/urandom && ls /dev/usb"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "lp3\n");
+    struct stat st {};
+    EXPECT_NE(stat("/dev/usb", &st), 0);
+}
+
+TEST_F(VirtualPrinter, RefusesBadCommandLinesAndScenarios) {
+    RunResult r = run({VPRINTER_BIN, "--colour", "red", "--", "/bin/true"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.err.rfind("qor-vprinter: unknown option '--colour'\nusage: qor-vprinter", 0), 0u) << r.err;
+    r = run({VPRINTER_BIN, "--lp", "x", "--", "/bin/true"});
+    EXPECT_EQ(r.status, 125);
+    r = run({VPRINTER_BIN, "--kind", "direct"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_NE(r.err.find("no command given after --"), std::string::npos);
+    std::string scenario = file("bad", "ssid = x\nip = nowhere\n");
+    r = run({VPRINTER_BIN, "--scenario", scenario, "--", "/bin/true"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.err, "qor-vprinter: " + scenario + ":2: ip must be a dotted IPv4 address\n");
+}
