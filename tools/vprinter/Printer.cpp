@@ -373,6 +373,15 @@ Handled Printer::handle(const Bytes& packet) {
     bool stopped = m_Scenario.stopAfter >= 0 && m_Answered >= m_Scenario.stopAfter;
     if (!valid) {
         note = what.kind == "preamble" ? "" : "not understood";
+    } else if (!mine && m_Scenario.foreignError && !stopped) {
+        // Refused like an unknown command: an error answer echoing the request's head.
+        Bytes body{0xD4};
+        Bytes head = what.forwarded ? Bytes{kClass, kForward, kForwardChannel, 0x00, 0x00}
+                                    : qor::ByteSpan(request.raw).from(4).first(5).toVector();
+        body.insert(body.end(), head.begin(), head.end());
+        result.answered = true;
+        result.output.push_back({framePacket(body), 0});
+        note = "refused by this kind of printer";
     } else if (!mine) {
         note = "not answered by this kind of printer";
     } else if (stopped) {

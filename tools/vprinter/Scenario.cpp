@@ -360,6 +360,10 @@ bool parseScenario(const std::string& text, const std::string& origin, Scenario&
             if (!parseInt(value, 0, 1000000000, n))
                 return fail("stop_after must be a count");
             out.stopAfter = static_cast<int>(n);
+        } else if (key == "foreign") {
+            if (value != "ignore" && value != "error")
+                return fail("foreign must be ignore or error");
+            out.foreignError = value == "error";
         } else if (key == "survey_forward" || key == "survey_direct") {
             (key == "survey_forward" ? out.surveyForward : out.surveyDirect) = value;
         } else if (key == "survey_forward_file" || key == "survey_direct_file") {

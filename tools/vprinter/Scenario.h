@@ -64,6 +64,7 @@ struct Scenario {
     uint8_t supportByte = 1;     // last byte of the direct support answer
     uint8_t writeStatus = 0x01;  // last byte of a write answer
     int stopAfter = -1;          // answer only the first N requests (-1 all)
+    bool foreignError = false;   // the other kind's requests get an error answer, not silence
     std::vector<FaultRule> faults;
     // Certificate manager store.
     std::map<std::string, std::string> certDefaults;  // O, OU, C, ST, L, CN, AN
