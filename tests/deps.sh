@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config make
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libusb-dev libssl-dev openssl
+  libldns-dev libc-ares-dev libexpat1-dev libpugixml-dev
   clang libclang-rt-14-dev
   iproute2 util-linux procps
   valgrind
