@@ -1,0 +1,596 @@
+// Every qorconfig command word end to end against the virtual printer of
+// both kinds, checking the requests the printer received, the output and
+// the exit status. The program's own sleeps and read windows pace each
+// exchange, so these run for seconds each; ctest runs them in parallel.
+#include <gtest/gtest.h>
+
+#include "E2eRig.h"
+#include "Options.h"
+
+namespace qor::test {
+namespace {
+
+// Setting records as the printer receives them (hex).
+const std::string kManaged = "280200000400000000";
+std::string security(int s) {
+    char text[24];
+    std::snprintf(text, sizeof text, "28220000040000000%X", s);
+    return text;
+}
+const std::string kChannel6 = "280500000400000006";
+const std::string kSsidHome = "2808000005486F6D6500";
+const std::string kPasswordPw123 =
+    "28110000067077313233"
+    "00";  // item 11, "pw123" + 00
+const std::string kBasicRecords = kManaged + security(2) + kChannel6 + kSsidHome + kPasswordPw123;
+
+const std::string kForward = "";
+const std::string kDirect = "kind = direct\n";
+// A direct printer that refuses forwarded requests with an error answer.
+const std::string kDirectRefusing = "kind = direct\nforeign = error\n";
+
+const std::vector<std::string> kBasicArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123"};
+
+std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+// The kind/forwarded/hex of each setting request, for readable failures.
+std::string describe(const std::vector<JournalEntry>& entries) {
+    std::string out;
+    for (const JournalEntry& e : entries)
+        out += e.line + "\n";
+    return out;
+}
+
+struct QorconfigE2E : ::testing::Test {
+    PrinterRig rig;
+};
+
+TEST_F(QorconfigE2E, FramingHelpersMatchTheKnownSsidRequest) {
+    // A write request holding only an SSID record for "A", and its wrapper.
+    EXPECT_EQ(writeRequest("280800000241"
+                           "00"),
+              "A5000B50E0DA0128080000024100");
+    EXPECT_EQ(forwarded(writeRequest("280800000241"
+                                     "00")),
+              "A5001450E063020"
+              "00E"
+              "A5000B50E0DA0128080000024100");
+}
+
+// --- -c -------------------------------------------------------------------
+
+TEST_F(QorconfigE2E, BasicConfigSendsOneForwardedWrite) {
+    RunResult r = rig.run(kForward, with({"-c"}, kBasicArgs));
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded);
+    EXPECT_EQ(requests[0].hex, "A5003D50E063020037A5003450E0DA01" + kBasicRecords);
+    EXPECT_EQ(r.out, "npa data going: 2");
+    EXPECT_TRUE(contains(r.err,
+                         "D [QOR] Basic config...\nD [QOR] Mode = 'Managed'\n"
+                         "D [QOR] Security = 'WPA'\n"
+                         "D [QOR] Security mode: 2 (WPA PSK (Auto 1 or 2))\n"
+                         "D [QOR] SSID = Home\nD [QOR] Basic config ret = 0\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Destroying last instance of usb transport.\n"));
+    EXPECT_FALSE(contains(r.err + r.out, "pw123"));
+}
+
+TEST_F(QorconfigE2E, BasicConfigRetriesUnwrappedOnDirectPrinter) {
+    RunResult r = rig.run(kDirect, with({"-c"}, kBasicArgs));
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded);
+    EXPECT_FALSE(requests[0].answered);
+    EXPECT_FALSE(requests[1].forwarded);
+    EXPECT_EQ(requests[1].hex, writeRequest(kBasicRecords));
+    EXPECT_TRUE(contains(r.err, "D [QOR] Basic config ret = -1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Basic config ret = 0\n")) << r.err;
+    EXPECT_EQ(r.out, "npa data going: 2npa data going: 2");
+}
+
+TEST_F(QorconfigE2E, BasicConfigErrorRepliesExit255) {
+    RunResult r = rig.run(kDirectRefusing + "fault = write error\n", with({"-c"}, kBasicArgs));
+    EXPECT_EQ(r.status, 255) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded && requests[0].answered);
+    EXPECT_TRUE(!requests[1].forwarded && requests[1].answered);
+}
+
+TEST_F(QorconfigE2E, BasicConfigRejectedExits1WithoutRetry) {
+    RunResult r = rig.run("write_status = 0\n", with({"-c"}, kBasicArgs));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(settingRequests(r.journal).size(), 1u) << describe(r.journal);
+    EXPECT_TRUE(contains(r.err, "D [QOR] Basic config ret = 1\n")) << r.err;
+}
+
+TEST_F(QorconfigE2E, BasicConfigSilentPrinterExits255) {
+    RunResult r = rig.run("fault = any silent\n", with({"-c"}, kBasicArgs));
+    EXPECT_EQ(r.status, 255) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded);
+    EXPECT_FALSE(requests[1].forwarded);
+}
+
+TEST_F(QorconfigE2E, BasicConfigFromOptionsFile) {
+    std::string options = rig.dir.path("opts.txt");
+    writeText(options, "#--ssid=Wrong\n--ssid=\"Home\"\n--security=WPA\n\n--passwd=pw123\n");
+    RunResult r = rig.run(kForward, {"-c", "-file", options, "/dev/usb/lp0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(kBasicRecords)));
+}
+
+TEST_F(QorconfigE2E, MissingOptionsFileFailsWithOneLine) {
+    std::string options = rig.dir.path("absent.txt");
+    RunResult r = rig.run(kForward, {"-c", "-file", options});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qorconfig: cannot open options file '" + options + "'\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.journal.empty()) << describe(r.journal);
+}
+
+// --- -ca, every master security ---------------------------------------------
+
+TEST_F(QorconfigE2E, AdvancedOpenWithWepSendsKeysMasked) {
+    RunResult r = rig.run(kForward, {"-ca", "--security=OPEN", "--encryption=WEP",
+                                     "--WEP-key1=abcde", "--WEP-transmit=1", "--ssid=Home"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    std::string records =
+        "28090000056162636465"
+        "28"
+        "0B000000"
+        "280D000000"
+        "280F000000"
+        "281F00000400000001"
+        "282300000400000001" +
+        kManaged + security(1) + kChannel6 + kSsidHome;
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(records)));
+    EXPECT_EQ(r.out, "npa data going: 1");
+    EXPECT_TRUE(contains(r.err,
+                         "D [QOR] Advanced config...\nD [QOR] Master security = 'OPEN'\n"
+                         "D [QOR] Configuring Open Mode...\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] WEP Key 1 = '*****' (5 bytes)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] WEP auth mode: 1 (Open)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv OPEN ret = 0\n")) << r.err;
+    // The dump shows the key as "** " per byte and '*' in the text column.
+    EXPECT_TRUE(contains(r.err, "28 09 00 00 05 ** ** ** ** ** 28 0B")) << r.err;
+    EXPECT_TRUE(contains(r.err, "|(....*****(....(\n")) << r.err;
+    EXPECT_FALSE(contains(r.err + r.out, "abcde"));
+    EXPECT_FALSE(contains(r.err, "61 62 63 64 65"));
+}
+
+TEST_F(QorconfigE2E, AdvancedSharedSendsAllKeys) {
+    RunResult r = rig.run(
+        kForward, {"-ca", "--security=SHARED", "--encryption=WEP", "--WEP-key1=k1", "--WEP-key2=k2",
+                   "--WEP-key3=k3", "--WEP-key4=k4", "--WEP-transmit=2", "--ssid=Home"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    std::string records =
+        "2809000002"
+        "6B31"
+        "280B000002"
+        "6B32"
+        "280D000002"
+        "6B33"
+        "280F000002"
+        "6B34"
+        "281F00000400000002"
+        "282300000400000002" +
+        kManaged + security(1) + kChannel6 + kSsidHome;
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(records)));
+    EXPECT_TRUE(contains(r.err, "D [QOR] Configuring Shared Mode...\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] WEP auth mode: 2 (Shared)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv SHARED ret = 0\n")) << r.err;
+    EXPECT_FALSE(contains(r.err, "6B 31")) << r.err;
+}
+
+TEST_F(QorconfigE2E, AdvancedWpaPersonalSendsPskFirst) {
+    RunResult r = rig.run(kForward, {"-ca", "--security=WPA-PER", "--encryption=AES",
+                                     "--psk=secretpsk1", "--ssid=Home"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    std::string records =
+        "281100000A"
+        "73656372657470736B31"
+        "282600000400000004" +
+        kManaged + security(2) + kChannel6 + kSsidHome;
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(records)));
+    EXPECT_TRUE(contains(r.err, "D [QOR] Configuring WPA Personal...\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] PSK (Pre-shared key) = ********** (10 bytes)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv WPA-Personal ret = 0\n")) << r.err;
+    EXPECT_FALSE(contains(r.err + r.out, "secretpsk1"));
+}
+
+TEST_F(QorconfigE2E, AdvancedWpaEnterpriseOnDirectPrinterRetriesUnwrapped) {
+    RunResult r = rig.run(kDirect, {"-ca", "--security=WPA-ENT", "--encryption=TKIP", "--psk=k",
+                                    "--ssid=Home", "--channel=11"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    std::string records =
+        "2811000001"
+        "6B"
+        "282600000400000003" +
+        kManaged + security(4) + "28050000040000000B" + kSsidHome;
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(records)));
+    EXPECT_EQ(requests[1].hex, writeRequest(records));
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv WPA-Ent ret = -1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv WPA-Ent ret = 0\n")) << r.err;
+}
+
+TEST_F(QorconfigE2E, Advanced8021xWithWepStaticThenNetworkThenStatus) {
+    RunResult r =
+        rig.run("cert = one\ncert = two\n",
+                {"-ca", "--security=802.1x", "--encryption=WEP-STATIC",
+                 "--802-auth-ext=PEAP|EAP-TTLS", "--802-auth-inner=MSCHAPv2", "--802-user=bob",
+                 "--802-pwd=s3cret", "--WEP-key1=abcde", "--ssid=Home"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 3u) << describe(r.journal);
+    std::string options =
+        "282600000400000002"
+        "2A1400000100"
+        "2A1500000100"
+        "2A1600000100"
+        "2A1700000101"
+        "2A1800000100"
+        "2A1900000101"
+        "2A1A00000400000002"
+        "2A020000"
+        "04"
+        "626F6200"
+        "2A030000"
+        "07"
+        "73336372657400"
+        "2A24000001"
+        "01"
+        "28090000056162636465"
+        "280B000000"
+        "280D000000"
+        "280F000000"
+        "281F00000400000001";
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(options)));
+    EXPECT_EQ(requests[1].hex,
+              forwarded(writeRequest(kManaged + security(3) + kSsidHome + kChannel6)));
+    EXPECT_EQ(requests[2].hex, forwarded(readRequest("2A1D")));
+    EXPECT_TRUE(contains(r.err,
+                         "D [QOR] Configuring for 8021x...\n"
+                         "D [QOR] Setting 8021x Options...\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Validate certificate? 1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] 802.1x password = ****** (6 bytes)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Setting 802.1x ret = 0\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Status: 2 (Authenticated)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv 8021x ret = 0\n")) << r.err;
+    EXPECT_FALSE(contains(r.err + r.out, "s3cret"));
+    EXPECT_FALSE(contains(r.err + r.out, "abcde"));
+}
+
+TEST_F(QorconfigE2E, Advanced8021xRejectedOptionsStillQueryStatus) {
+    RunResult r = rig.run("write_status = 2\n", {"-ca", "--security=802.1x", "--ssid=Home"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_EQ(requests[0].kind, "write");
+    EXPECT_EQ(requests[1].hex, forwarded(readRequest("2A1D")));
+    EXPECT_TRUE(contains(r.err, "D [QOR] Setting 802.1x ret = 1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Validate certificate? 0\n")) << r.err;
+}
+
+TEST_F(QorconfigE2E, AdvancedWithOtherSecuritySendsNothing) {
+    for (const char* master : {"--security=None", "--security=WPA2"}) {
+        RunResult r = rig.run(kForward, {"-ca", master, "--ssid=Home"}, 30);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.journal.empty()) << describe(r.journal);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(contains(r.err, "D [QOR] Advanced config...\n")) << r.err;
+        EXPECT_FALSE(contains(r.err, "ret =")) << r.err;
+    }
+}
+
+// --- status commands -----------------------------------------------------------
+
+TEST_F(QorconfigE2E, ResetSendsFixedForwardedWrite) {
+    RunResult r = rig.run(kForward, {"-r"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex,
+              "A5001350E063020"
+              "00D"
+              "A5000A50E0DA01061400000101");
+}
+
+TEST_F(QorconfigE2E, ResetRejectedTriesTwiceFiftySecondsApart) {
+    RunResult r = rig.run("write_status = 0\n", {"-r"}, 150);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+    EXPECT_GE(r.seconds, 60.0);
+}
+
+TEST_F(QorconfigE2E, AdapterReadyOnSecondPollAfterTenSeconds) {
+    RunResult r = rig.run("adapter_after = 1\n", {"-a"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    for (const JournalEntry& e : requests)
+        EXPECT_EQ(e.hex, forwarded(readRequest("061F")));
+    EXPECT_GE(r.seconds, 10.0);
+}
+
+TEST_F(QorconfigE2E, AdapterOnDirectPrinterIsNotRetried) {
+    // Six forwarded polls, none answered, and no unwrapped round.
+    RunResult r = rig.run(kDirect, {"-a"}, 150);
+    EXPECT_EQ(r.status, 1) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 6u) << describe(r.journal);
+    for (const JournalEntry& e : requests)
+        EXPECT_TRUE(e.forwarded);
+    EXPECT_GE(r.seconds, 50.0);
+}
+
+TEST_F(QorconfigE2E, ConnectedAtFirstPoll) {
+    RunResult r = rig.run(kForward, {"-t"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("2815")));
+}
+
+TEST_F(QorconfigE2E, NeverConnectedExitsWithLastState) {
+    RunResult r = rig.run("connect_after = never\nnot_connected_state = 5\n", {"-t"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_EQ(settingRequests(r.journal).size(), 4u) << describe(r.journal);
+}
+
+TEST_F(QorconfigE2E, ConnectedOnRefusingDirectPrinterAfterRetry) {
+    RunResult r = rig.run(kDirectRefusing, {"-t"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("2815")));
+    EXPECT_EQ(requests[1].hex, readRequest("2815"));
+}
+
+TEST_F(QorconfigE2E, ConnectionPollOfSilentPrinterExits1) {
+    // Nothing read is a failed try; after four the result is 1, no retry.
+    RunResult r = rig.run("fault = any silent\n", {"-t"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 4u) << describe(r.journal);
+    for (const JournalEntry& e : requests)
+        EXPECT_TRUE(e.forwarded);
+}
+
+TEST_F(QorconfigE2E, ShowsAddressAfterTwoEmptyPolls) {
+    RunResult r = rig.run("ip = 10.1.2.3\nip_after = 2\n", {"-ip"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "10.1.2.3\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 3u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("0A02")));
+}
+
+TEST_F(QorconfigE2E, ShowsAddressOfRefusingDirectPrinterAfterRetry) {
+    RunResult r = rig.run(kDirectRefusing, {"-ip"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "192.168.1.20\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_EQ(requests[1].hex, readRequest("0A02"));
+}
+
+TEST_F(QorconfigE2E, AddressErrorRepliesExit255AndPrintNothing) {
+    RunResult r = rig.run(kDirectRefusing + "fault = read:0A:02 error\n", {"-ip"});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+}
+
+TEST_F(QorconfigE2E, ShowsForwardedSsidWithoutStrayByte) {
+    RunResult r = rig.run("ssid = Cafe Net\n", {"-s"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Cafe Net\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("2808")));
+}
+
+TEST_F(QorconfigE2E, ShowsDirectSsidAfterRetry) {
+    RunResult r = rig.run(kDirectRefusing + "ssid = Office\n", {"-s"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Office\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_EQ(requests[1].hex, readRequest("2808"));
+}
+
+TEST_F(QorconfigE2E, SsidErrorRepliesExit255) {
+    RunResult r = rig.run(kDirectRefusing + "fault = read:28:08 error\n", {"-s"});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+// --- 802.1x and certificate queries ------------------------------------------
+
+TEST_F(QorconfigE2E, Dot1xStatusIsTheExitStatus) {
+    RunResult r = rig.run("status_8021x = 11\n", {"-802s"});
+    EXPECT_EQ(r.status, 11) << r.err;
+    EXPECT_TRUE(contains(r.err,
+                         "D [QOR] 802.1x Authentication status...\n"
+                         "D [QOR] Auth status response ("))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Status: 11 (CA Certificate Not Installed)\n")) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("2A1D")));
+}
+
+TEST_F(QorconfigE2E, Dot1xStatusAboveTableHasFixedText) {
+    RunResult r = rig.run("status_8021x = 200\n", {"-802s"});
+    EXPECT_EQ(r.status, 200) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Status: 200 (Unknown status)\n")) << r.err;
+}
+
+TEST_F(QorconfigE2E, Dot1xStatusOfDirectPrinterIsNotFoundAndExits255) {
+    // The collected bytes of a direct reply have no start byte to find.
+    RunResult r = rig.run(kDirect, {"-802s"});
+    EXPECT_EQ(r.status, 255) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded);
+    EXPECT_EQ(requests[1].hex, readRequest("2A1D"));
+    EXPECT_TRUE(requests[1].answered);
+    EXPECT_FALSE(contains(r.err, "D [QOR] Status:")) << r.err;
+}
+
+TEST_F(QorconfigE2E, Dot1xStatusOfSilentPrinterExits255) {
+    RunResult r = rig.run("fault = any silent\n", {"-802s"});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Auth status response (0 bytes)\n")) << r.err;
+    EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+}
+
+TEST_F(QorconfigE2E, CertificateSettingsLogOrganisation) {
+    RunResult r = rig.run("cert_org = Acme Printing\n", {"-cer"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contains(r.err,
+                         "D [QOR] Certifcate settings...\nD [QOR] Cert Organization...\n"
+                         "D [QOR] Cert org ("))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Organization (13 bytes): Acme Printing\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Cert common name...\nD [QOR] Common name resp ("))
+        << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(readRequest("2A06")));
+    EXPECT_EQ(requests[1].hex, forwarded(readRequest("2A0A")));
+}
+
+TEST_F(QorconfigE2E, CertificateSettingsOfSilentPrinterExit0) {
+    RunResult r = rig.run("fault = any silent\n", {"-cer"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.err, "D [QOR] Organization")) << r.err;
+    EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+}
+
+// --- -npa -------------------------------------------------------------------------
+
+TEST_F(QorconfigE2E, RawRequestFromHexFileIsSentUnwrapped) {
+    std::string file = rig.dir.path("req.hex");
+    writeText(file, "a5000650e0d8002808\n");
+    RunResult r = rig.run(kDirect, {"-npa", "-file", file, "/dev/usb/lp0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "npaFileData: (18 bytes) a5000650e0d8002808\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_FALSE(requests[0].forwarded);
+    EXPECT_EQ(requests[0].hex, "A5000650E0D8002808");
+    EXPECT_TRUE(contains(r.err, "D [QOR] NPA data: 9 bytes\n")) << r.err;
+    // Flags dropped: E0 D8 00 28 08, the length 00 08 and "HomeNet" with its 00.
+    EXPECT_TRUE(contains(r.err, "D [QOR] sendNPA response (15 bytes)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "|...(...HomeNet.\n")) << r.err;
+}
+
+TEST_F(QorconfigE2E, RawRequestToSilentPrinterExits0) {
+    std::string file = rig.dir.path("req.hex");
+    writeText(file, "A5 00 06 50 E0 D8 00 28 08\n");
+    RunResult r = rig.run("fault = any silent\n", {"-npa", "-file", file, "/dev/usb/lp0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] sendNPA response (0 bytes)\n")) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, "A5000650E0D8002808");
+}
+
+TEST_F(QorconfigE2E, RawWithoutFileSendsNothing) {
+    RunResult r = rig.run(kDirect, {"-npa"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] NPA data: 0 bytes\n")) << r.err;
+    EXPECT_TRUE(r.journal.empty()) << describe(r.journal);
+}
+
+// --- the top-level flow and the usage -----------------------------------------
+
+// The basic message as the top-level flow writes it: "%x " per byte, the
+// password's bytes as "** ".
+std::string lowerHexDump(const std::string& hex, size_t secretFrom, size_t secretCount) {
+    std::string out;
+    for (size_t i = 0; i * 2 < hex.size(); ++i) {
+        if (i >= secretFrom && i < secretFrom + secretCount) {
+            out += "** ";
+            continue;
+        }
+        char text[8];
+        std::snprintf(text, sizeof text, "%x ",
+                      static_cast<unsigned>(std::stoul(hex.substr(i * 2, 2), nullptr, 16)));
+        out += text;
+    }
+    return out;
+}
+
+TEST_F(QorconfigE2E, TopLevelFlowConfiguresWaitsAndShowsAddress) {
+    RunResult r = rig.run("ip = 192.168.7.9\n", kBasicArgs);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "npa data going: 2Configuring the printer....\nResetting the printer....\n"
+              "Connecting to wireless network....npa data going: 2"
+              "Acquiring network address....\nIP-ADDRESS : 192.168.7.9\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 3u) << describe(r.journal);
+    std::string message = forwarded(writeRequest(kBasicRecords));
+    EXPECT_EQ(requests[0].hex, message);
+    EXPECT_EQ(requests[1].hex, forwarded(readRequest("2815")));
+    EXPECT_EQ(requests[2].hex, forwarded(readRequest("0A02")));
+    // Password bytes: after the 9 + 7 header bytes and four records plus the
+    // password record's own 5-byte header.
+    size_t passwordAt = 9 + 7 + 9 + 9 + 9 + 10 + 5;
+    EXPECT_TRUE(contains(r.err, lowerHexDump(message, passwordAt, 5) + "D [QOR] Basic config...\n"))
+        << r.err;
+    EXPECT_FALSE(contains(r.err + r.out, "pw123"));
+}
+
+TEST_F(QorconfigE2E, TopLevelFlowOnDirectPrinterContinuesUnwrapped) {
+    RunResult r = rig.run(kDirect, kBasicArgs);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "npa data going: 2Configuring the printer....\nResetting the printer....\n"
+              "Connecting to wireless network....npa data going: 2npa data going: 2"
+              "Acquiring network address....\nIP-ADDRESS : 192.168.1.20\n");
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 4u) << describe(r.journal);
+    EXPECT_EQ(requests[0].hex, forwarded(writeRequest(kBasicRecords)));
+    EXPECT_EQ(requests[1].hex, writeRequest(kBasicRecords));
+    EXPECT_EQ(requests[2].hex, readRequest("2815"));
+    EXPECT_EQ(requests[3].hex, readRequest("0A02"));
+}
+
+TEST_F(QorconfigE2E, UsageWithoutArgumentsAndWithHelp) {
+    RunResult bare = rig.run(kForward, {}, 30);
+    EXPECT_EQ(bare.status, 0);
+    EXPECT_EQ(bare.out, usageText());
+    EXPECT_EQ(bare.err, "");
+    RunResult help = rig.run(kForward, {"-h"}, 30);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, usageText());
+    EXPECT_EQ(help.err, "D [QOR] Destroying last instance of usb transport.\n");
+    EXPECT_TRUE(help.journal.empty()) << describe(help.journal);
+}
+
+}  // namespace
+}  // namespace qor::test
