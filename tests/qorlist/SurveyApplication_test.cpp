@@ -331,7 +331,10 @@ int inPrivateUsrLocal(const std::function<int()>& body) {
             _exit(90);
         if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             _exit(91);
-        mkdir("/usr/local", 0755);
+        // Mounted over, never created: a mkdir here would reach the real /usr.
+        struct stat usrLocal {};
+        if (stat("/usr/local", &usrLocal) != 0 || !S_ISDIR(usrLocal.st_mode))
+            _exit(93);
         if (mount("tmpfs", "/usr/local", "tmpfs", 0, "size=1m") != 0)
             _exit(92);
         _exit(body());
