@@ -16,34 +16,34 @@
 
 namespace {
 
-// Binary contents (random bytes: a DER certificate looks like this to a coder).
-const std::vector<uint8_t>& contentOf(size_t bytes) {
-    static std::map<size_t, std::vector<uint8_t>> cache;
-    auto found = cache.find(bytes);
-    if (found != cache.end())
-        return found->second;
-    std::vector<uint8_t> content(bytes);
-    qorbench::Lcg random(static_cast<uint32_t>(bytes));
-    for (uint8_t& b : content)
-        b = static_cast<uint8_t>(random.next());
-    return cache.emplace(bytes, std::move(content)).first->second;
-}
-
 size_t encodedSize(size_t bytes) {
     return (bytes + 2) / 3 * 4 + 1;
 }
 
-// The Base64 text of contentOf(bytes), made by our encoder.
-const std::string& textOf(size_t bytes) {
-    static std::map<size_t, std::string> cache;
+// Binary contents (random bytes: a DER certificate looks like this to a
+// coder) and their Base64 text made by our encoder, several of each size.
+struct Sample {
+    std::vector<uint8_t> content;
+    std::string text;
+};
+
+const std::vector<Sample>& samplesOf(size_t bytes) {
+    static std::map<size_t, std::vector<Sample>> cache;
     auto found = cache.find(bytes);
     if (found != cache.end())
         return found->second;
-    const std::vector<uint8_t>& content = contentOf(bytes);
-    std::vector<char> out(encodedSize(bytes));
-    qor::Base64 base64;
-    base64.encode(content.data(), content.size(), out.data(), out.size());
-    return cache.emplace(bytes, std::string(out.data())).first->second;
+    std::vector<Sample> samples(qorbench::poolCount(bytes));
+    qorbench::Lcg random(static_cast<uint32_t>(bytes));
+    for (Sample& sample : samples) {
+        sample.content.resize(bytes);
+        for (uint8_t& b : sample.content)
+            b = static_cast<uint8_t>(random.next());
+        std::vector<char> out(encodedSize(bytes));
+        qor::Base64 base64;
+        base64.encode(sample.content.data(), sample.content.size(), out.data(), out.size());
+        sample.text = out.data();
+    }
+    return cache.emplace(bytes, std::move(samples)).first->second;
 }
 
 bool oursEncode(const std::vector<uint8_t>& in, char* out, size_t capacity) {
@@ -81,14 +81,18 @@ using Decoder = int64_t (*)(const std::string&, uint8_t*, size_t);
 
 void runEncode(benchmark::State& state, Encoder encode) {
     size_t bytes = static_cast<size_t>(state.range(0));
-    const std::vector<uint8_t>& content = contentOf(bytes);
+    const std::vector<Sample>& samples = samplesOf(bytes);
     std::vector<char> out(encodedSize(bytes));
-    if (!encode(content, out.data(), out.size()) || textOf(bytes) != out.data()) {
-        state.SkipWithError("encoded text mismatch");
-        return;
+    for (const Sample& sample : samples) {
+        if (!encode(sample.content, out.data(), out.size()) || sample.text != out.data()) {
+            state.SkipWithError("encoded text mismatch");
+            return;
+        }
     }
+    size_t next = 0;
     for (auto _ : state) {
-        encode(content, out.data(), out.size());
+        encode(samples[next].content, out.data(), out.size());
+        next = next + 1 == samples.size() ? 0 : next + 1;
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -97,42 +101,46 @@ void runEncode(benchmark::State& state, Encoder encode) {
 
 void runDecode(benchmark::State& state, Decoder decode) {
     size_t bytes = static_cast<size_t>(state.range(0));
-    const std::string& text = textOf(bytes);
-    const std::vector<uint8_t>& content = contentOf(bytes);
+    const std::vector<Sample>& samples = samplesOf(bytes);
     std::vector<uint8_t> out(bytes + 3);
-    int64_t n = decode(text, out.data(), out.size());
-    if (n != static_cast<int64_t>(bytes) || memcmp(out.data(), content.data(), bytes) != 0) {
-        state.SkipWithError("decoded bytes mismatch");
-        return;
+    for (const Sample& sample : samples) {
+        int64_t n = decode(sample.text, out.data(), out.size());
+        if (n != static_cast<int64_t>(bytes) ||
+            memcmp(out.data(), sample.content.data(), bytes) != 0) {
+            state.SkipWithError("decoded bytes mismatch");
+            return;
+        }
     }
+    size_t next = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(decode(text, out.data(), out.size()));
+        benchmark::DoNotOptimize(decode(samples[next].text, out.data(), out.size()));
+        next = next + 1 == samples.size() ? 0 : next + 1;
         benchmark::ClobberMemory();
     }
     // Counted on the text read, the decoder's input.
-    qorbench::countBytes(state, text.size());
+    qorbench::countBytes(state, samples[0].text.size());
 }
 
-void Encode_ours(benchmark::State& state) {
+void Base64Encode_ours(benchmark::State& state) {
     runEncode(state, oursEncode);
 }
-BENCHMARK(Encode_ours)->Apply(qorbench::inputSizes);
+BENCHMARK(Base64Encode_ours)->Apply(qorbench::inputSizes);
 
-void Decode_ours(benchmark::State& state) {
+void Base64Decode_ours(benchmark::State& state) {
     runDecode(state, oursDecode);
 }
-BENCHMARK(Decode_ours)->Apply(qorbench::inputSizes);
+BENCHMARK(Base64Decode_ours)->Apply(qorbench::inputSizes);
 
 #ifdef QOR_BENCH_OPENSSL
-void Encode_openssl(benchmark::State& state) {
+void Base64Encode_openssl(benchmark::State& state) {
     runEncode(state, opensslEncode);
 }
-BENCHMARK(Encode_openssl)->Apply(qorbench::inputSizes);
+BENCHMARK(Base64Encode_openssl)->Apply(qorbench::inputSizes);
 
-void Decode_openssl(benchmark::State& state) {
+void Base64Decode_openssl(benchmark::State& state) {
     runDecode(state, opensslDecode);
 }
-BENCHMARK(Decode_openssl)->Apply(qorbench::inputSizes);
+BENCHMARK(Base64Decode_openssl)->Apply(qorbench::inputSizes);
 #endif
 
 }  // namespace
