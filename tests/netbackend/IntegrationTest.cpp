@@ -3,12 +3,16 @@
 // discovery in the machine's own namespace.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -399,4 +403,113 @@ TEST_F(Link, VersionQueryRunsNoDiscovery) {
     EXPECT_EQ(o.lines, std::vector<std::string>{"2.2"});
     EXPECT_LT(o.elapsed, 3.0);
     EXPECT_EQ(queriesSeen().find("query from"), std::string::npos);
+}
+
+namespace {
+
+// A process in namespace `ns` that holds UDP port 5353 without address reuse,
+// so that nobody else can bind it; killed by the caller.
+pid_t holdDiscoveryPort(const std::string& ns) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(60);
+        int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY);
+        int fd = -1;
+        struct sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(5353);
+        if (nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0)
+            fd = socket(AF_INET, SOCK_DGRAM, 0);
+        char ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+        (void)!write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    if (read(ready[0], &ok, 1) != 1 || !ok) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    close(ready[0]);
+    return pid;
+}
+
+}  // namespace
+
+TEST_F(Link, PortInUseWithoutReuseReportsTheBindErrorAndListsNothing) {
+    startResponder(kThreePrinters);
+    pid_t holder = holdDiscoveryPort(m_Backend);
+    ASSERT_GT(holder, 0);
+    Output listing = runBackend("generic", {});
+    Output job =
+        runBackend("tamo", jobArgs(),
+                   {"DEVICE_URI=tamo://010000000380", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_TRUE(listing.lines.empty());
+    EXPECT_EQ(listing.err, "Broadcast: bind: Address already in use\n");
+    EXPECT_LT(listing.elapsed, 5.0) << "no window without a socket";
+    EXPECT_EQ(job.status, 1);
+    EXPECT_NE(job.err.find("Broadcast: bind: Address already in use\n"), std::string::npos);
+    EXPECT_NE(job.err.find("ERROR: "), std::string::npos) << job.err;
+    EXPECT_EQ(record(), "") << "the socket backend must not run";
+    EXPECT_EQ(queriesSeen().find("query from"), std::string::npos);
+}
+
+// More interfaces than a fixed table would hold: the query goes out once on
+// each of them.
+TEST_F(Link, QueryGoesOutOnceOnEveryInterface) {
+    const int kExtra = 7;
+    std::string id = std::to_string(getpid());
+    std::vector<std::string> groupArgs;
+    for (int k = 1; k <= kExtra; ++k) {
+        std::string a = "xa" + std::to_string(k) + "_" + id,
+                    b = "xb" + std::to_string(k) + "_" + id;
+        std::string net = "10.79." + std::to_string(k) + ".";
+        ASSERT_EQ(0, sh("ip link add name " + a + " netns " + m_Backend + " type veth peer name " +
+                        b + " netns " + m_Printers));
+        ASSERT_EQ(0, sh("ip -n " + m_Backend + " addr add " + net + "1/24 dev " + a));
+        ASSERT_EQ(0, sh("ip -n " + m_Printers + " addr add " + net + "2/24 dev " + b));
+        ASSERT_EQ(0, sh("ip -n " + m_Backend + " link set " + a + " up"));
+        ASSERT_EQ(0, sh("ip -n " + m_Printers + " link set " + b + " up"));
+        groupArgs.push_back(net + "2");
+    }
+    std::string file = m_Dir + "/scenario.txt";
+    std::ofstream(file) << "";
+    std::vector<std::string> argv = {"ip",
+                                     "netns",
+                                     "exec",
+                                     m_Printers,
+                                     buildDir() + "/tools/hcp-responder/hcp-responder",
+                                     file,
+                                     "--exit-after",
+                                     "60",
+                                     "--group-on",
+                                     "10.77.0.2"};
+    for (const std::string& address : groupArgs) {
+        argv.push_back("--group-on");
+        argv.push_back(address);
+    }
+    m_Responder = spawn(argv, m_ResponderOut, m_ResponderErr);
+    struct pollfd p = {m_ResponderOut, POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
+    char ready[7] = {0};
+    ASSERT_EQ(read(m_ResponderOut, ready, 6), 6);
+
+    Output o = runBackend("generic", {});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.lines.empty());
+    std::string seen = queriesSeen();
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), '\n'), kExtra + 1) << seen;
+    EXPECT_NE(seen.find("query from 10.77.0.1\n"), std::string::npos) << seen;
+    for (int k = 1; k <= kExtra; ++k)
+        EXPECT_NE(seen.find("query from 10.79." + std::to_string(k) + ".1\n"), std::string::npos)
+            << seen;
 }

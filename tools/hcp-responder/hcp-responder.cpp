@@ -1,6 +1,8 @@
 // Answers the HCP discovery query with the replies of a scenario file.
 //
-//   hcp-responder SCENARIO [--exit-after SECONDS] [--group-on ADDRESS]
+//   hcp-responder SCENARIO [--exit-after SECONDS] [--group-on ADDRESS]...
+// Each --group-on joins the multicast group on the interface of that address;
+// the first one also carries the multicast answers.
 //
 // Binds UDP 5353, joins 224.0.0.251 (on ADDRESS if given), and answers each
 // query that is exactly the backend's 41-byte question; any other datagram
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "HcpScenario.h"
 #include "hcp.h"
@@ -33,20 +36,21 @@ void sleepMs(int ms) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: hcp-responder SCENARIO [--exit-after S] [--group-on ADDRESS]\n");
+        fprintf(stderr, "usage: hcp-responder SCENARIO [--exit-after S] [--group-on ADDRESS]...\n");
         return 2;
     }
     int exitAfter = 60;
-    struct in_addr groupInterface;
-    groupInterface.s_addr = htonl(INADDR_ANY);
+    std::vector<struct in_addr> groupInterfaces;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--exit-after") == 0) {
             exitAfter = atoi(argv[i + 1]);
         } else if (strcmp(argv[i], "--group-on") == 0) {
-            if (inet_pton(AF_INET, argv[i + 1], &groupInterface) != 1) {
+            struct in_addr address;
+            if (inet_pton(AF_INET, argv[i + 1], &address) != 1) {
                 fprintf(stderr, "hcp-responder: bad address %s\n", argv[i + 1]);
                 return 2;
             }
+            groupInterfaces.push_back(address);
         }
     }
     std::ifstream file(argv[1]);
@@ -75,13 +79,19 @@ int main(int argc, char** argv) {
         perror("hcp-responder: bind");
         return 1;
     }
-    struct ip_mreq membership;
-    inet_pton(AF_INET, "224.0.0.251", &membership.imr_multiaddr);
-    membership.imr_interface = groupInterface;
-    if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
-        perror("hcp-responder: join");
+    if (groupInterfaces.empty()) {
+        struct in_addr any;
+        any.s_addr = htonl(INADDR_ANY);
+        groupInterfaces.push_back(any);
     }
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &groupInterface, sizeof groupInterface);
+    for (const struct in_addr& address : groupInterfaces) {
+        struct ip_mreq membership;
+        inet_pton(AF_INET, "224.0.0.251", &membership.imr_multiaddr);
+        membership.imr_interface = address;
+        if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
+            perror("hcp-responder: join");
+    }
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &groupInterfaces[0], sizeof groupInterfaces[0]);
     struct timeval timeout = {1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     printf("ready\n");
