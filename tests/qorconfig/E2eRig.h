@@ -123,11 +123,18 @@ inline RunResult runCollecting(const std::vector<std::string>& argv, int limitSe
         ::close(outPipe[1]);
         return result;
     }
+    // Everything the child needs is made before the fork: a test may have
+    // threads running, and the child only makes system calls until the exec.
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     auto start = std::chrono::steady_clock::now();
     pid_t pid = ::fork();
     if (pid == 0) {
         int in = stdinFd >= 0 ? stdinFd : ::open("/dev/null", O_RDONLY);
-        ::dup2(in, 0);
+        if (in != 0)
+            ::dup2(in, 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         ::close(outPipe[0]);
@@ -136,10 +143,6 @@ inline RunResult runCollecting(const std::vector<std::string>& argv, int limitSe
             inChild();
         else
             ::setpgid(0, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
