@@ -1,6 +1,7 @@
 // The backend end to end: netbackend in one private network namespace, the
 // discovery responder in another, joined by a veth pair. Nothing here runs
 // discovery in the machine's own namespace.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -512,4 +513,59 @@ TEST_F(Link, QueryGoesOutOnceOnEveryInterface) {
     for (int k = 1; k <= kExtra; ++k)
         EXPECT_NE(seen.find("query from 10.79." + std::to_string(k) + ".1\n"), std::string::npos)
             << seen;
+}
+
+// The trace log of a real run: marker in TMPDIR, file in the home directory
+// of the real user's password entry, given here by a passwd file of the test
+// bind-mounted in a private mount namespace.
+TEST_F(Link, TraceLogOfARunGoesToTheHomeOfThePasswordEntry) {
+    startResponder(kThreePrinters);
+    std::string home = m_Dir + "/home";
+    ASSERT_EQ(0, mkdir(home.c_str(), 0700));
+    std::ofstream(m_Dir + "/tmp/.slog") << "";
+    {
+        std::ifstream in("/etc/passwd");
+        std::ofstream out(m_Dir + "/passwd");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("root:", 0) == 0)
+                line = "root:x:0:0:root:" + home + ":/bin/sh";
+            out << line << "\n";
+        }
+    }
+    ASSERT_EQ(0, sh("cp " + buildDir() + "/netbackend/netbackend " + m_Dir + "/generic"));
+    int outFd, errFd;
+    pid_t pid =
+        spawn({"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+               m_Dir + "/passwd", "ip", "netns", "exec", m_Backend, "env", "-i",
+               "TMPDIR=" + m_Dir + "/tmp", m_Dir + "/generic"},
+              outFd, errFd);
+    Output o = collect(pid, outFd, errFd, 25);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.lines.size(), 4u);
+
+    // One file, "<program>|<pid>.log", owner read and write only.
+    std::vector<std::string> names;
+    if (DIR* d = opendir(home.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    ASSERT_EQ(names.size(), 1u);
+    const std::string& name = names[0];
+    EXPECT_EQ(name.rfind("generic|", 0), 0u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".log") << name;
+    struct stat st;
+    ASSERT_EQ(0, stat((home + "/" + name).c_str(), &st));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::ifstream logFile(home + "/" + name);
+    std::stringstream content;
+    content << logFile.rdbuf();
+    std::string text = content.str();
+    EXPECT_EQ(text[0], '|');
+    EXPECT_NE(text.find("| begin data.size=41 port=5353 [src/connector-"), std::string::npos)
+        << text.substr(0, 400);
+    EXPECT_NE(text.find("-Broadcast]\n"), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
 }
