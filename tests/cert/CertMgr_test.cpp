@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "CertTestFiles.h"
+#include "ExpectedRequests.h"
 #include "FakeTransport.h"
 
 using namespace qor;
@@ -186,6 +187,30 @@ TEST_F(CertMgrFixture, ExportOfRequestLargerThanItsBufferFailsAndWritesNothing) 
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("D [QOR] Certificate request too large"), std::string::npos) << err;
     EXPECT_NE(::access(out.c_str(), F_OK), 0);
+}
+
+TEST_F(CertMgrFixture, ExportOfRequestFillingItsBufferExactlyIsSaved) {
+    // 16384 bytes: 5461 full groups and one group of a single byte.
+    std::string csr(16384, '\0');
+    for (size_t k = 0; k < csr.size(); ++k)
+        csr[k] = static_cast<char>(k * 7 + 3);
+    transport.script(certAnswer(responseXml("1", "OK",
+                                            "<child name=\"cert_dot_csr_file\"><BinaryElem>" +
+                                                base64Of(csr) + "</BinaryElem></child>")));
+    std::string out = dir.path("full.csr");
+    EXPECT_EQ(mgr.exportPubKey(out, nullptr), 0);
+    EXPECT_EQ(readFile(out), csr);
+
+    // One byte more does not decode into the buffer: nothing is written.
+    transport.script(certAnswer(responseXml("1", "OK",
+                                            "<child name=\"cert_dot_csr_file\"><BinaryElem>" +
+                                                base64Of(csr + "z") + "</BinaryElem></child>")));
+    std::string over = dir.path("over.csr");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(mgr.exportPubKey(over, nullptr), -1);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "D [QOR] Certificate request too large: it does not fit 16384 bytes\n");
+    EXPECT_NE(::access(over.c_str(), F_OK), 0);
 }
 
 TEST_F(CertMgrFixture, NonSuccessStatusPrintsCodeAndMessage) {
@@ -445,7 +470,12 @@ TEST_F(CertMgrFixture, FileOf12287BytesDoesNotFitEncodingBufferEither) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.uploadNewCAFile(dir.path("ca.pem")), -1);
     EXPECT_EQ(mgr.uploadSignedCertFile(dir.path("ca.pem"), nullptr), -1);
-    ::testing::internal::GetCapturedStderr();
+    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string line = "D [QOR] File " + dir.path("ca.pem") +
+                       " too large to send: its Base64 text needs 16385 bytes with its NUL, "
+                       "buffer 16384\n";
+    EXPECT_EQ(err, "D [QOR] Loading file " + dir.path("ca.pem") + ", 12287 bytes\n" + line +
+                       "D [QOR] Loading file " + dir.path("ca.pem") + ", 12287 bytes\n" + line);
     EXPECT_TRUE(transport.m_Writes.empty());
 }
 

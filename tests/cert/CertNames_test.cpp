@@ -1,5 +1,11 @@
 // Names under which the printer lists a CA, read from PEM files made here.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "CertMgr.h"
 #include "CertTestFiles.h"
@@ -128,4 +134,62 @@ TEST(ValidityTag, FixedWidthDaysAndMonthNames) {
     EXPECT_EQ(validityTag(999, 6, 10, 2024, 2, 9), "Jun_10_0999_To_Feb__9_2024");
     EXPECT_EQ(validityTag(2010, 0, 5, 2011, 12, 31), "");
     EXPECT_EQ(validityTag(2010, 1, 5, 2011, 13, 31), "");
+}
+
+namespace {
+
+// Runs `read` in a child without a controlling terminal whose standard input
+// holds the passphrase, so a passphrase prompt would be answered from it.
+// Returns the child's exit status (read's result), or -1 when it had to be
+// killed.
+int readWithPassphraseOnStdin(const std::function<int()>& read) {
+    int feed[2];
+    if (::pipe(feed) != 0)
+        return -2;
+    ::ssize_t wrote = ::write(feed[1], "password\n", 9);
+    ::close(feed[1]);
+    if (wrote != 9)
+        return -2;
+    ::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();  // no /dev/tty: a prompt falls back to standard input
+        ::dup2(feed[0], 0);
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::_exit(read());
+    }
+    ::close(feed[0]);
+    for (int k = 0; k < 200; ++k) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ::usleep(100 * 1000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+}  // namespace
+
+TEST(CertNames, PassphraseOnStandardInputIsNeverAskedFor) {
+    TempDir dir;
+    std::string path = dir.path("enc.pem");
+    writeCertificate(path, "/CN=Secret", "20100105000000Z", "20111231000000Z", "password");
+    // The setting can answer a prompt: libcrypto's own prompt reads it.
+    int control = readWithPassphraseOnStdin([&] {
+        BIO* bio = BIO_new_file(path.c_str(), "r");
+        X509* cert = PEM_read_bio_X509_AUX(bio, nullptr, nullptr, nullptr);
+        int ok = cert != nullptr;
+        X509_free(cert);
+        BIO_free(bio);
+        return ok ? 10 : 20;
+    });
+    ASSERT_EQ(control, 10) << "libcrypto did not read the passphrase from standard input";
+    int result = readWithPassphraseOnStdin([&] {
+        std::string common, full;
+        return getCertNames(path, common, full) == 0 ? 10 : 20;
+    });
+    EXPECT_EQ(result, 20);
 }

@@ -172,3 +172,15 @@ TEST_F(CertProcFixture, UnknownCommandAndEmptyDevicePath) {
     EXPECT_EQ(run("-rcerdefs"), 1);
     EXPECT_NE(err.find("Error: No USB device is specified!"), std::string::npos);
 }
+
+TEST_F(CertProcFixture, CsrWithSubjectTooLongForItsRequestSendsNothing) {
+    // Once escaped, 700 '&' need 3500 bytes: more than the 3072-byte request.
+    cfg.cerOrg = std::string(700, '&');
+    cfg.cerPath = dir.path("req.csr");
+    EXPECT_EQ(run("-csr"), 1);
+    EXPECT_NE(err.find("D [QOR] generateNewCert request too long"), std::string::npos) << err;
+    EXPECT_NE(err.find("D [QOR] Error creating Certificate Request!\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("successfully created"), std::string::npos) << err;
+    // Not even the delete of the old certificate goes out.
+    EXPECT_TRUE(transport.m_Writes.empty());
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -134,6 +135,23 @@ TEST(Base64RoundTrip, EveryLengthAndByteValue) {
         back.resize(length);
         EXPECT_EQ(back, data);
     }
+}
+
+TEST(Base64Bounds, LongTextsTakeLinearTime) {
+    const size_t n = size_t{1} << 22;
+    Base64 b64;
+    std::vector<uint8_t> out(n, 0);
+    auto start = std::chrono::steady_clock::now();
+    // Nothing but skipped characters, then a whole text of full groups.
+    std::string foreign(n, '\n');
+    EXPECT_EQ(b64.decode(foreign.c_str(), out.data(), out.size()), 0);
+    std::string text(n / 4 * 4, 'A');
+    EXPECT_EQ(b64.decode(text.c_str(), out.data(), out.size()), static_cast<int64_t>(n / 4 * 3));
+    std::vector<char> encoded(n / 3 * 4 + 8);
+    EXPECT_TRUE(b64.encode(out.data(), n / 3, encoded.data(), encoded.size()));
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 20.0);
 }
 
 }  // namespace
