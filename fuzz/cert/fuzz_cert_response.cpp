@@ -15,6 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string xml = qor::extractResponseXml(qor::ByteSpan(bytes.data(), bytes.size()));
     if (xml.size() > bytes.size())
         __builtin_trap();
+    // Only an answer that opens with the header yields text, and the text
+    // keeps neither filler bytes nor anything from its first NUL on.
+    if (!xml.empty() && !qor::hasCertMgrAnswerHeader(qor::ByteSpan(bytes.data(), bytes.size())))
+        __builtin_trap();
+    if (xml.find('\xE0') != std::string::npos || xml.find('\0') != std::string::npos)
+        __builtin_trap();
 
     qor::ObjStoreResponse response;
     response.setResponse(xml);

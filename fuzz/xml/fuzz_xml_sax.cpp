@@ -52,6 +52,7 @@ class CheckingHandler : public qor::SimpleSAXHandler {
     }
 
     bool ended() const { return m_Ended; }
+    size_t events() const { return m_Count; }
 
   private:
     static void check(bool ok) {
@@ -59,12 +60,14 @@ class CheckingHandler : public qor::SimpleSAXHandler {
             std::abort();
     }
     void event() {
+        ++m_Count;
         if (m_StopAt != 0 && ++m_Events == m_StopAt)
             m_Stop = true;
     }
 
     uint8_t m_StopAt;
     unsigned m_Events = 0;
+    size_t m_Count = 0;
     bool m_Started = false;
     bool m_Ended = false;
     std::vector<std::string> m_Open;
@@ -87,6 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qor::SimpleSAXParser parser(&handler);
     int result = parser.parse(text.get());
     if ((result != 0 && result != -1) || !handler.ended())
+        std::abort();
+    // Every element or text event consumes input: the work is bounded by it.
+    if (handler.events() > size)
         std::abort();
     qor::SimpleSAXParser silent(nullptr);
     if (stopAt == 0 && silent.parse(text.get()) != result)

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -328,18 +329,32 @@ TEST_F(CertE2E, InstallOfLargestSendableFile) {
     for (size_t size = 1; size < 12288; ++size)
         if (fixed + std::to_string(size).size() + (size + 2) / 3 * 4 <= 16384)
             largest = size;
+    // A certificate brought to that size by explanatory text before it.
     std::string path = dir.path(name);
-    writeFile(path, std::string(largest, 'y'));
+    writeCertificate(path, "/CN=Big", "20200101000000Z", "20300101000000Z");
+    std::string pem = readFile(path);
+    auto padded = [&](size_t size) {
+        std::string text;
+        while (text.size() + pem.size() < size) {
+            size_t line = std::min<size_t>(64, size - pem.size() - text.size());
+            text += std::string(line - 1, 'y') + "\n";
+        }
+        return text + pem;
+    };
+    std::string file = padded(largest);
+    ASSERT_EQ(file.size(), largest);
+    writeFile(path, file);
     ProcessResult r = run("", {"-icer", "--802-CA-cer-file=" + path});
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<JournalEntry> calls = certCalls();
-    ASSERT_EQ(calls.size(), 1u);  // not a certificate: no CA list lookup
-    EXPECT_EQ(calls[0].xml, fillTemplate(expected::k400, {name, std::to_string(largest),
-                                                          base64Of(std::string(largest, 'y'))}));
-    EXPECT_LE(calls[0].xml.size() + 1, 16384u);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].method, "queryCAList");
+    EXPECT_EQ(calls[1].xml,
+              fillTemplate(expected::k400, {name, std::to_string(largest), base64Of(file)}));
+    EXPECT_LE(calls[1].xml.size() + 1, 16384u);
 
     // One byte more does not fit, and nothing goes out.
-    writeFile(path, std::string(largest + 1, 'y'));
+    writeFile(path, padded(largest + 1));
     r = run("", {"-icer", "--802-CA-cer-file=" + path});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(has(r.err, "D [QOR] uploadNewCAFile request too long")) << r.err;
