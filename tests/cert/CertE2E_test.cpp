@@ -99,6 +99,18 @@ TEST_F(CertE2E, ReadDefaultsOnOtherDeviceNode) {
     EXPECT_EQ(certCalls().size(), 1u);
 }
 
+TEST_F(CertE2E, ReadDefaultsFromMissingDeviceNodeSendsNothing) {
+    // The private /dev of the virtual printer holds lp0 only.
+    ProcessResult r = runUnder("", {QORCONFIG_BIN, "-rcerdefs", "/dev/usb/lp5"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(has(r.err,
+                    "D [QOR] Failed to open usb device '/dev/usb/lp5'!\n"
+                    "D [QOR] Failed to read certificate defaults!\n"))
+        << r.err;
+    EXPECT_TRUE(journal().empty());
+}
+
 TEST_F(CertE2E, ReadDefaultsNonSuccessStatus) {
     ProcessResult r = run("cert_status.readCertDefaults = 2 denied\n", {"-rcerdefs"});
     EXPECT_EQ(r.status, 1) << r.err;
