@@ -43,14 +43,18 @@ int sendNPA(WirelessConfigurator& configurator, const uint8_t* bytes, size_t cou
     return 0;
 }
 
-int sendNpaData(WirelessConfigurator& configurator) {
-    // An odd last digit has no partner and is left out.
-    std::string digits = configurator.config().npaData;
+std::vector<uint8_t> decodeNpaData(const std::string& npaData) {
+    std::string digits = npaData;
     if (digits.size() % 2)
         digits.pop_back();
     std::vector<uint8_t> bytes;
     if (!digits.empty())
         hexToBytes(digits, bytes);
+    return bytes;
+}
+
+int sendNpaData(WirelessConfigurator& configurator) {
+    std::vector<uint8_t> bytes = decodeNpaData(configurator.config().npaData);
     std::fprintf(stderr, "D [QOR] NPA data: %d bytes\n", static_cast<int>(bytes.size()));
     hexDump(bytes.data(), bytes.size());
     sendNPA(configurator, bytes.data(), bytes.size(), 10);

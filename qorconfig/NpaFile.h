@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ConfigDetails.h"
 #include "WirelessConfigurator.h"
@@ -17,6 +18,10 @@ std::string hexDigitsOf(const std::string& text);
 // "npaFileData: (%d bytes) %s\n" to standard output. Returns 0, or -1 when
 // the file cannot be opened (npaData is then unchanged).
 int loadNpaFile(ConfigDetails& configuration, const std::string& path);
+
+// The request bytes of npaData: two digits to a byte, an odd last digit
+// left out (it has no partner).
+std::vector<uint8_t> decodeNpaData(const std::string& digits);
 
 // Sends the bytes as they are (never wrapped), collects replies for
 // `windowSeconds` and dumps them to standard error. Returns 0.
