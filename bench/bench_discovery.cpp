@@ -187,11 +187,14 @@ const Pool& largeRepliesOf(size_t bytes) {
     return cache.emplace(bytes, std::move(pool)).first->second;
 }
 
+#if defined(QOR_BENCH_LDNS) || defined(QOR_BENCH_CARES)
+// A TXT string's text ends at its length or an embedded zero byte.
 std::string textUpToZero(const uint8_t* data, size_t length) {
     const void* zero = memchr(data, 0, length);
     size_t n = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - data) : length;
     return std::string(reinterpret_cast<const char*>(data), n);
 }
+#endif
 
 bool sameDevice(const HcpDevice& a, const HcpDevice& b) {
     return a.mac == b.mac && a.ip == b.ip && a.model == b.model && a.manufacturer == b.manufacturer;
