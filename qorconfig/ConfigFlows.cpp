@@ -208,15 +208,17 @@ int configurePrinter(WirelessConfigurator& c) {
 
 int showSsid(WirelessConfigurator& c) {
     std::vector<uint8_t> request = c.readRequest(kGroupWireless, 0x08);
-    // The name is the data of the reply to the read request: byte 11 of a
-    // direct reply, byte 21 of a forwarded one (its inner reply starts at 10).
+    // A reply longer than the request plus 2 holds the name. It is the data
+    // of the reply to the read request: byte 11 of a direct reply, byte 21
+    // of a forwarded one (its inner reply starts at 10); an empty name is an
+    // empty line.
     size_t nameOffset = c.forward() == 1 ? 21 : 11;
     std::vector<uint8_t> buffer(512, 0);
     for (int attempt = 1; attempt <= 7; ++attempt) {
         ByteSpan reply = exchange(c, request, 2, buffer);
         if (reply.size > 3 && isErrorReply(reply))
             return -1;
-        if (reply.size > nameOffset) {
+        if (reply.size > request.size() + 2) {
             ByteSpan rest = reply.from(nameOffset);
             size_t length = 0;
             while (length < rest.size && rest.data[length] != 0x00)

@@ -1,6 +1,9 @@
 #include "ConfigFlows.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "ConfigCommand.h"
 #include "FakeLink.h"
@@ -141,6 +144,23 @@ TEST(ShowSsid, NameOffsetDependsOnForwarding) {
     EXPECT_EQ(r.run(showSsid), 0);
     EXPECT_EQ(r.out, "Hi\n");
     EXPECT_EQ(r.log->exchanges.back().request.size(), 9u);
+}
+
+TEST(ShowSsid, ForwardedReplyWithoutDataIsAnEmptyName) {
+    // 21 bytes: more than the 18-byte request plus 2, with a data length of 0.
+    Rig r;
+    r.log->replies = {bytesOf({0xA5, 0, 0x12, 0x50, 0xE0, 0x63, 0x02, 0,    0, 0x0B, 0xA5,
+                               0,    8, 0x50, 0xE0, 0xD8, 0,    0x28, 0x08, 0, 0})};
+    EXPECT_EQ(r.run(showSsid), 0);
+    EXPECT_EQ(r.out, "\n");
+    EXPECT_EQ(r.log->exchanges.size(), 1u);
+    // 20 bytes are not enough: every try fails.
+    Rig s;
+    std::vector<uint8_t> twenty(20, 0x01);
+    s.log->replies = {twenty, twenty, twenty, twenty, twenty, twenty, twenty};
+    EXPECT_EQ(s.run(showSsid), 1);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(s.log->exchanges.size(), 7u);
 }
 
 TEST(ShowSsid, ErrorAndSilence) {
@@ -377,6 +397,78 @@ TEST(ConfigCommand, HelpPrintsUsage) {
     CommandRig r;
     EXPECT_EQ(r.run({"qorconfig", "-h"}), 0);
     EXPECT_EQ(r.out.substr(0, 13), "\n  qorconfig\n");
+}
+
+// A file of its own for one test, removed at the end.
+struct ScratchFile {
+    std::string path;
+    ScratchFile(const std::string& name, const std::string& content)
+        : path("/tmp/qorconfig_cmd_" + std::to_string(getpid()) + "_" + name) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fputs(content.c_str(), f);
+        std::fclose(f);
+    }
+    ~ScratchFile() { std::remove(path.c_str()); }
+};
+
+TEST(ConfigCommand, OptionsFileWithAndWithoutDevice) {
+    ScratchFile opts("opts", "#--ssid=x\n--ssid=\"a b\"\n--security=WPA\n");
+    CommandRig withDevice;
+    withDevice.log->replies = {kOk};
+    EXPECT_EQ(withDevice.run({"qorconfig", "-c", "-file", opts.path.c_str(), "1:4"}), 0);
+    EXPECT_EQ(withDevice.seen.ssid, "a b");
+    EXPECT_EQ(withDevice.seen.security, "WPA");
+    EXPECT_EQ(withDevice.seen.usbPath, "1:4");
+    CommandRig without;
+    without.log->replies = {kOk};
+    EXPECT_EQ(without.run({"qorconfig", "-c", "-file", opts.path.c_str()}), 0);
+    EXPECT_EQ(without.seen.usbPath, "/dev/usb/lp0");
+    EXPECT_EQ(without.seen.ssid, "a b");
+}
+
+TEST(ConfigCommand, FileWordWithoutFileReadsNoOptions) {
+    CommandRig r;
+    r.log->replies = {kOk};
+    EXPECT_EQ(r.run({"qorconfig", "-c", "-file"}), 0);
+    EXPECT_EQ(r.seen.ssid, "");
+    EXPECT_EQ(r.seen.security, "None");
+    EXPECT_EQ(r.seen.usbPath, "/dev/usb/lp0");
+}
+
+TEST(ConfigCommand, NpaFileNameIsAlsoTheDeviceUnlessOneFollows) {
+    ScratchFile hex("hex", "a5000650e0d8002808\n");
+    CommandRig alone;
+    EXPECT_EQ(alone.run({"qorconfig", "-npa", "-file", hex.path.c_str()}), 0);
+    EXPECT_EQ(alone.seen.usbPath, hex.path);
+    EXPECT_EQ(alone.seen.npaData, "a5000650e0d8002808");
+    EXPECT_EQ(alone.out, "npaFileData: (18 bytes) a5000650e0d8002808\n");
+    CommandRig followed;
+    EXPECT_EQ(followed.run({"qorconfig", "-npa", "-file", hex.path.c_str(), "/dev/usb/lp0"}), 0);
+    EXPECT_EQ(followed.seen.usbPath, "/dev/usb/lp0");
+    ASSERT_EQ(followed.log->exchanges.size(), 1u);
+    EXPECT_EQ(followed.log->exchanges[0].request,
+              bytesOf({0xA5, 0, 6, 0x50, 0xE0, 0xD8, 0, 0x28, 0x08}));
+}
+
+TEST(ConfigCommand, MissingNpaFileSendsNothing) {
+    CommandRig r;
+    EXPECT_EQ(r.run({"qorconfig", "-npa", "-file", "/nonexistent/qor/req", "/dev/usb/lp0"}), 0);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.log->exchanges.size(), 1u);
+    EXPECT_TRUE(r.log->exchanges[0].request.empty());
+}
+
+TEST(NpaData, OddLastDigitAndMisalignedPrefixes) {
+    EXPECT_EQ(decodeNpaData("a5b"), bytesOf({0xA5}));
+    EXPECT_EQ(decodeNpaData("b"), bytesOf({}));
+    EXPECT_EQ(decodeNpaData(hexDigitsOf("0xA5, 0x00, 0x06")), bytesOf({0x0A, 0x50, 0x00, 0x00}));
+}
+
+TEST(ConfigCommand, DefaultDeviceForStatusWords) {
+    CommandRig r;
+    r.log->replies = {bytesOf({0xA5, 0, 8, 0x50, 0, 1, 2, 3, 4})};
+    EXPECT_EQ(r.run({"qorconfig", "-ip"}), 0);
+    EXPECT_EQ(r.seen.usbPath, "/dev/usb/lp0");
 }
 
 }  // namespace
