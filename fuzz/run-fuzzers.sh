@@ -45,11 +45,13 @@ list="$build/fuzzers.txt"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The source folder whose edges count as a target's own: the area is the
-# folder that holds the target's crashes/ folder.
+# The source folder whose edges count as a target's own: the virtual
+# printer's for its targets, else the area's, the area being the folder that
+# holds the target's crashes/ folder.
 ownSources() {
     local area
-    area=$(basename "$(dirname "$(dirname "$1")")")
+    area=$(basename "$(dirname "$(dirname "$2")")")
+    case $1 in fuzz_vprinter_*) area=vprinter ;; esac
     case $area in
     cert) echo "$root/qorconfig/cert/" ;;
     vprinter) echo "$root/tools/vprinter/" ;;
@@ -111,7 +113,7 @@ run_one() {
     done=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$dir/log" | tail -1)
     cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$done")
     ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$done")
-    read -r ownEdges ownPercent ownFiles < <(ownCoverage "$dir/coverage" "$(ownSources "$crashes")")
+    read -r ownEdges ownPercent ownFiles < <(ownCoverage "$dir/coverage" "$(ownSources "$name" "$crashes")")
     inputs=$(find "$grown" -type f | wc -l)
     echo "fuzz $name: ok, ${runs:-?} runs in ${time} s (${rate:-?}/s), cov ${cov:-?} ft ${ft:-?}," \
          "corpus $inputs (+${units:-0}), own-file edges $ownEdges ($ownPercent: $ownFiles), peak ${rss:-?} MB"

@@ -37,7 +37,7 @@ struct FaultCase {
     double minSeconds, maxSeconds;
     const char* errHas = nullptr;      // a text standard error must hold
     const char* journalHas = nullptr;  // a text the printer's journal must hold
-    const char* npaFile = nullptr;     // content of the file named @NPA@ in args
+    std::string input = "";            // content of the file named @IN@ in args
 };
 
 // Row output of the default forwarded survey.
@@ -57,9 +57,15 @@ const std::vector<std::string> kWpa = {"-ca", "--security=WPA-PER", "--psk=secre
 const std::vector<std::string> k8021x = {
     "-ca",          "--security=802.1x", "--ssid=Corp",  "--encryption=WEP-STATIC",
     "--802-user=u", "--802-pwd=p",       "--WEP-key1=k1"};
-const std::vector<std::string> kNpa = {"-npa", "-file", "@NPA@", "/dev/usb/lp0"};
+const std::vector<std::string> kNpa = {"-npa", "-file", "@IN@", "/dev/usb/lp0"};
 const std::vector<std::string> kCsr = {"-csr", "--cer-common=prn", "--cer-path=@CSR@"};
 const std::vector<std::string> kIcer = {"-icer", "--802-CA-cer-file=@CA@"};
+
+// An options file of long lines, binary bytes, an unterminated quote and no
+// newline at its end.
+const std::string kHostileOptions =
+    "#--security=WEP\n" + std::string(1000, 'x') + "\n--ssid=\"unterminated\n" +
+    std::string("\0\0\x01\xff--mode=", 12) + "\n--channel=" + std::string(300, '9');
 
 // clang-format off
 const std::vector<FaultCase> kCases = {
@@ -91,6 +97,7 @@ const std::vector<FaultCase> kCases = {
     {"BasicGarbage", "qorconfig", kBasic, "forward", "fault = any garbage 0011\n", 0, 0, nullptr, 5, 13},
     {"BasicSplit", "qorconfig", kBasic, "forward", "fault = any split 3\n", 0, 0, nullptr, 5, 13},
     {"BasicRetriedUnwrapped", "qorconfig", kBasic, "direct", "", 0, 0, nullptr, 16, 26, nullptr, "\"kind\":\"write\",\"forwarded\":false"},
+    {"BasicHostileOptionsFile", "qorconfig", {"-c", "-file", "@IN@"}, "forward", "", 0, 0, nullptr, 5, 13, nullptr, "\"kind\":\"write\",\"forwarded\":true", kHostileOptions},
     {"BasicNoDevice", "qorconfig", kBasic, "forward", "", 1, 255, nullptr, 0, 4},
 
     // -ca: WPA personal and 802.1x (two writes and a status query).
@@ -151,6 +158,7 @@ const std::vector<FaultCase> kCases = {
     {"NpaGarbled", "qorconfig", kNpa, "direct", "fault = any garble\n", 0, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 11, 20, nullptr, nullptr, kSsidRequest},
     {"NpaSplit", "qorconfig", kNpa, "direct", "fault = any split 3\n", 0, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 2, 20, "D [QOR] sendNPA response (15 bytes)", nullptr, kSsidRequest},
     {"NpaOddDigitsAndNoise", "qorconfig", kNpa, "direct", "", 0, 0, "npaFileData: (3 bytes) A50\n", 2, 20, nullptr, nullptr, "A5 z0 G\n"},
+    {"NpaHugeFile", "qorconfig", kNpa, "direct", "", 0, 0, nullptr, 2, 25, "D [QOR] NPA data: 100000 bytes", nullptr, std::string(200000, 'a')},
     {"NpaNoDevice", "qorconfig", kNpa, "direct", "", 1, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 0, 4, "D [QOR] sendNPA response (0 bytes)", nullptr, kSsidRequest},
 
     // Certificate manager words.
@@ -159,6 +167,7 @@ const std::vector<FaultCase> kCases = {
     {"CertDefaultsErrorD4", "qorconfig", {"-rcerdefs"}, "forward", "fault = certmgr error D4\n", 0, 1, "", 2, 40},
     {"CertDefaultsTruncated", "qorconfig", {"-rcerdefs"}, "forward", "fault = certmgr truncate 40\n", 0, 1, "", 2, 40},
     {"CertDefaultsSplit", "qorconfig", {"-rcerdefs"}, "forward", "fault = certmgr split 1\n", 0, 0, kCertDefaults, 2, 40},
+    {"CertDefaultsDelayedInsideWindow", "qorconfig", {"-rcerdefs"}, "forward", "fault = certmgr delay 3000\n", 0, 0, kCertDefaults, 2.9, 12},
     {"CertDefaultsNoDevice", "qorconfig", {"-rcerdefs"}, "forward", "", 1, 1, "", 0, 4},
     {"CsrSilent", "qorconfig", kCsr, "forward", "fault = certmgr silent\n", 0, 1, "", 2, 40, "D [QOR] Error creating Certificate Request!"},
     {"CsrGarbled", "qorconfig", kCsr, "forward", "fault = certmgr garble\n", 0, 1, "", 2, 40},
@@ -167,12 +176,18 @@ const std::vector<FaultCase> kCases = {
     {"InstallCaSilent", "qorconfig", kIcer, "forward", "fault = certmgr silent\n", 0, 1, "", 2, 60, "D [QOR] Error installing CA/Signed Certificate!"},
     {"InstallCaGarbled", "qorconfig", kIcer, "forward", "fault = certmgr garble\n", 0, 1, "", 2, 60},
     {"InstallCaSplit", "qorconfig", kIcer, "forward", "fault = certmgr split 1\n", 0, 0, "", 2, 60, "D [QOR] CA/Signed Certificate successfully installed!"},
+    {"InstallCaDelayedInsideWindow", "qorconfig", kIcer, "forward", "fault = certmgr delay 3000\n", 0, 0, "", 2, 60, "D [QOR] CA/Signed Certificate successfully installed!"},
+    {"InstallCaOversizedFile", "qorconfig", {"-icer", "--802-CA-cer-file=@BIG@"}, "forward", "", 0, 1, "", 0, 20, "D [QOR] Error installing CA/Signed Certificate!"},
     {"InstallCaNoDevice", "qorconfig", kIcer, "forward", "", 1, 1, "", 0, 4},
 
     // -r: two tries with a 50 s pause; the representative long wait.
     {"ResetSilent", "qorconfig", {"-r"}, "forward", "fault = any silent\n", 0, 1, nullptr, 66, 85},
     {"ResetGarbage", "qorconfig", {"-r"}, "forward", "fault = any garbage 0011\n", 0, 0, nullptr, 5, 13},
     {"ResetSplit", "qorconfig", {"-r"}, "forward", "fault = any split 3\n", 0, 0, nullptr, 5, 13},
+
+    // -h and the usage text do not touch the printer.
+    {"HelpIgnoresThePrinter", "qorconfig", {"-h", "/dev/usb/lp0"}, "forward", "fault = any silent\n", 0, 0, nullptr, 0, 3},
+    {"QorlistHelpIgnoresThePrinter", "qorlist", {"-h"}, "forward", "fault = any silent\n", 0, 0, nullptr, 0, 3},
 
     // The top-level flow (a word that is no command).
     {"FlowGarbage", "qorconfig", {"-go"}, "forward", "fault = any garbage 0011\n", 0, 0, nullptr, 15, 35, nullptr, nullptr},
@@ -211,13 +226,15 @@ TEST_P(FaultMatrix, EndsBoundedWithTheProtocolStatus) {
     std::string probe = dir.path("probe");
     std::string csr = dir.path("request.csr");
     std::string ca = dir.path("ca.pem");
-    std::string npa = dir.write("request.hex", c.npaFile ? c.npaFile : "");
+    std::string input = dir.write("input", c.input);
+    std::string big = dir.write("big.pem", std::string(13000, 'A'));
 
     bool needsCa = false;
     std::vector<std::string> args;
     for (const auto& a : c.args) {
         needsCa = needsCa || a.find("@CA@") != std::string::npos;
-        args.push_back(replace(replace(replace(a, "@CA@", ca), "@CSR@", csr), "@NPA@", npa));
+        args.push_back(replace(
+            replace(replace(replace(a, "@CA@", ca), "@CSR@", csr), "@IN@", input), "@BIG@", big));
     }
     if (needsCa) {
         std::string make =
@@ -278,7 +295,15 @@ TEST_P(FaultMatrix, EndsBoundedWithTheProtocolStatus) {
     EXPECT_LE(cpu, 0.3 + 0.05 * wall) << "cpu " << cpu << " s over " << wall << " s";
     RecordProperty("wall_ms", static_cast<int>(p.wallUs / 1000));
     RecordProperty("cpu_ms", static_cast<int>(p.cpuUs / 1000));
-    std::printf("%s: status %d, %.1f s wall, %.3f s cpu\n", c.name, r.status, wall, cpu);
+    // One row for the reliability report: case, command, printer, status, times.
+    std::string command = std::string(c.program) + (c.args.empty() ? "" : " " + c.args[0]);
+    std::string printer = std::string(c.kind) + (c.lp != 0 ? ", no lp0" : "");
+    std::string faults = c.scenario;
+    for (char& ch : faults)
+        if (ch == '\n')
+            ch = ';';
+    std::printf("ROW | %s | %s | %s | %s | %d | %.1f | %.3f |\n", c.name, command.c_str(),
+                printer.c_str(), faults.c_str(), r.status, wall, cpu);
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, FaultMatrix, ::testing::ValuesIn(kCases),
