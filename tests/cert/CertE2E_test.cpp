@@ -22,6 +22,8 @@ namespace {
 
 const char kPreambleHex[] = "A5001080A45BA45B10EFA45B11EE00FF13EC2E";
 const char kFriendly[] = "AirJoinHelperTool";
+// Written when the certificate manager gives back the last hold on the transport.
+const char kTransportGone[] = "D [QOR] Destroying last instance of usb transport.\n";
 
 struct CertE2E : ::testing::Test {
     TempDir dir;
@@ -84,6 +86,7 @@ TEST_F(CertE2E, ReadDefaultsPrintsKeyLinesFromAnswerSpreadOverPackets) {
     EXPECT_EQ(r.out,
               "cer-org=Acme & Sons\ncer-unit=Ops\ncer-state=Bavaria\ncer-country=DE\n"
               "cer-city=Munich\ncer-altname=prn\ncer-common=prn.acme\n");
+    EXPECT_EQ(r.err, kTransportGone);
     std::vector<JournalEntry> calls = certCalls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].method, "readCertDefaults");
@@ -115,10 +118,9 @@ TEST_F(CertE2E, ReadDefaultsNonSuccessStatus) {
     ProcessResult r = run("cert_status.readCertDefaults = 2 denied\n", {"-rcerdefs"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(has(r.err,
-                    "D [QOR] Get cert request defaults error 2\nD [QOR] denied\n"
-                    "D [QOR] Failed to read certificate defaults!\n"))
-        << r.err;
+    EXPECT_EQ(r.err, std::string("D [QOR] Get cert request defaults error 2\nD [QOR] denied\n"
+                                 "D [QOR] Failed to read certificate defaults!\n") +
+                         kTransportGone);
 }
 
 TEST_F(CertE2E, ReadDefaultsAnswerWithWrongHeaderFailsWithCodeZero) {
@@ -154,21 +156,21 @@ TEST_F(CertE2E, CsrIsGeneratedExportedAndSaved) {
         {"-csr", "--cer-org=R&D <x>", "--cer-unit=Ops", "--cer-state=Bavaria", "--cer-country=DE",
          "--cer-city=Munich", "--cer-altname=alt", "--cer-common=prn", "--cer-path=" + path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(has(r.err,
-                    "D [QOR] usb=\"/dev/usb/lp0\"\n"
-                    "D [QOR] --cer-org=\"R&D <x>\"\n"
-                    "D [QOR] --cer-unit=\"Ops\"\n"
-                    "D [QOR] --cer-state=\"Bavaria\"\n"
-                    "D [QOR] --cer-country=\"DE\"\n"
-                    "D [QOR] --cer-city=\"Munich\"\n"
-                    "D [QOR] --cer-altname=\"alt\"\n"
-                    "D [QOR] --cer-common=\"prn\"\n"
-                    "D [QOR] --cer-path=\"" +
-                        path + "\"\n"))
-        << r.err;
-    EXPECT_TRUE(has(r.err, "D [QOR] Certificate Request successfully created! Now saving...\n"))
-        << r.err;
-    EXPECT_TRUE(has(r.err, "D [QOR] Certificate Request saved to '" + path + "'!\n")) << r.err;
+    EXPECT_EQ(r.err,
+              "D [QOR] usb=\"/dev/usb/lp0\"\n"
+              "D [QOR] --cer-org=\"R&D <x>\"\n"
+              "D [QOR] --cer-unit=\"Ops\"\n"
+              "D [QOR] --cer-state=\"Bavaria\"\n"
+              "D [QOR] --cer-country=\"DE\"\n"
+              "D [QOR] --cer-city=\"Munich\"\n"
+              "D [QOR] --cer-altname=\"alt\"\n"
+              "D [QOR] --cer-common=\"prn\"\n"
+              "D [QOR] --cer-path=\"" +
+                  path +
+                  "\"\n"
+                  "D [QOR] Certificate Request successfully created! Now saving...\n"
+                  "D [QOR] Certificate Request saved to '" +
+                  path + "'!\n" + kTransportGone);
 
     std::vector<JournalEntry> calls = certCalls();
     ASSERT_EQ(calls.size(), 3u);
@@ -261,12 +263,13 @@ TEST_F(CertE2E, InstallCARemovesListedCAOfSameFullNameFirst) {
         run("cert_chunk = 20\nca = Other_CA\nca = PrinterCA_Jan__5_2010_To_Dec_31_2011 | old.pem\n",
             {"-icer", "--802-CA-cer-file=" + path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(has(r.err,
-                    "D [QOR] CA Common name to match: "
-                    "'PrinterCA_Jan__5_2010_To_Dec_31_2011'\n"
-                    "D [QOR] CA cert exist! Removing...\n"))
-        << r.err;
-    EXPECT_TRUE(has(r.err, "D [QOR] CA/Signed Certificate successfully installed!\n")) << r.err;
+    EXPECT_EQ(r.err, "D [QOR] Loading file " + path + ", " + std::to_string(readFile(path).size()) +
+                         " bytes\n"
+                         "D [QOR] CA Common name to match: "
+                         "'PrinterCA_Jan__5_2010_To_Dec_31_2011'\n"
+                         "D [QOR] CA cert exist! Removing...\n"
+                         "D [QOR] CA/Signed Certificate successfully installed!\n" +
+                         kTransportGone);
 
     std::vector<JournalEntry> calls = certCalls();
     ASSERT_EQ(calls.size(), 3u);
@@ -305,10 +308,12 @@ TEST_F(CertE2E, InstallSignedCertificateUnderDefaultFriendlyName) {
     writeCertificate(path, "/CN=printer", "20240101000000Z", "20300101000000Z");
     ProcessResult r = run("cert_chunk = 8\n", {"-icer", "--802-signed-cer-file=" + path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(has(r.err, "D [QOR] CA/Signed Certificate successfully installed!\n")) << r.err;
+    std::string pem = readFile(path);
+    EXPECT_EQ(r.err, "D [QOR] Loading file " + path + ", " + std::to_string(pem.size()) +
+                         " bytes\nD [QOR] CA/Signed Certificate successfully installed!\n" +
+                         kTransportGone);
     std::vector<JournalEntry> calls = certCalls();
     ASSERT_EQ(calls.size(), 1u);
-    std::string pem = readFile(path);
     EXPECT_EQ(calls[0].xml,
               fillTemplate(expected::k500, {kFriendly, std::to_string(pem.size()), base64Of(pem)}));
 }
@@ -318,7 +323,9 @@ TEST_F(CertE2E, InstallOfMissingFileSendsNothing) {
         std::string path = dir.path("missing.pem");
         ProcessResult r = run("", {"-icer", option + path});
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_TRUE(has(r.err, "D [QOR] File not found! ('" + path + "')\n")) << r.err;
+        // No certificate manager was made: not even the transport's line.
+        EXPECT_EQ(r.err, "D [QOR] File not found! ('" + path + "')\n");
+        EXPECT_EQ(r.out, "");
         EXPECT_TRUE(journal().empty()) << readFile(dir.path("journal"));
     }
 }
