@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     response.getNameList(names);
     if (names.size() > 9)
         __builtin_trap();
-    std::vector<uint8_t> csr(64, 0);
+    std::vector<uint8_t> csr(qor::kFileBuffer, 0);  // the buffer the request is saved from
     int64_t n = response.getCSRFile(csr.data(), csr.size());
     if (n > static_cast<int64_t>(csr.size()))
         __builtin_trap();
