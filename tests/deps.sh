@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux procps
   valgrind
-  cups cups-client cups-daemon groff-base
+  cups cups-client cups-daemon groff-base man-db
 )
 missing=()
 for p in "${packages[@]}"; do
