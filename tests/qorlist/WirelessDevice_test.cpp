@@ -283,6 +283,24 @@ TEST(ForwardedSurvey, ErrorReplyAndOpenFailureGiveMinusOne) {
     EXPECT_EQ(env.m_Transport.m_Writes.size(), 1u);
 }
 
+TEST(ForwardedSurvey, SilenceAfterAnnouncedPacketsEndsAfterTheWindowWithWhatCame) {
+    RecordingEnvironment env;
+    env.m_Transport.script(forwardedSurveyReply("Cell 1 part", 0x70));
+    PSSDWirelessDevice device("/dev/usb/lp0", env);
+    std::vector<uint8_t> out;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.readSurvey(out), 11);
+    double seconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count() /
+                     1000.0;
+    EXPECT_EQ(out, bytes("Cell 1 part"));
+    // A window of 4 whole seconds of the clock: between 3 and 5 s.
+    EXPECT_GE(seconds, 2.9);
+    EXPECT_LE(seconds, 5.5);
+    EXPECT_EQ(env.m_Transport.m_Closes, 1);
+}
+
 // ---- forwarding kind: support query -----------------------------------------
 
 TEST(ForwardedWifiSupport, LongerThanEighteenEndingInOneGivesTwo) {
