@@ -86,6 +86,9 @@ void parseOptionsText(ConfigDetails& configuration, const std::string& text) {
         size_t pieceEnd = lineEnd - pos > kPiece ? pos + kPiece : lineEnd;
         std::string piece = text.substr(pos, pieceEnd - pos);
         pos = pieceEnd == lineEnd && newline != std::string::npos ? lineEnd + 1 : pieceEnd;
+        // A line is text: a NUL byte ends it, as it ends the command-line
+        // arguments, so no value ever carries one.
+        piece = piece.substr(0, piece.find('\0'));
         if (!piece.empty() && piece[0] == '#')
             continue;
         applyOptionPrefixes(configuration, piece);

@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qor::ConfigDetails fromFile;
     qor::parseOptionsText(fromFile, text);
     checkFields(fromFile, text, 255);  // the file is read in pieces of 255
+    for (const qor::OptionPrefix& option : qor::optionPrefixes())
+        check(qor::optionField(fromFile, option).find('\0') == std::string::npos);
 
     // The lines as arguments (argument 0 is the program).
     std::vector<std::string> lines = {"qorconfig"};

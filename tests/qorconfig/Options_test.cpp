@@ -152,6 +152,14 @@ TEST(ParseOptionsText, LongLinesAreReadInPiecesOf255) {
     EXPECT_EQ(d.mode, "Ad-Hoc");
 }
 
+TEST(ParseOptionsText, NulByteEndsTheLine) {
+    ConfigDetails c;
+    parseOptionsText(c, std::string("--ssid=ab\0--mode=Ad-Hoc\n--channel=3\n", 36));
+    EXPECT_EQ(c.ssid, "ab");
+    EXPECT_EQ(c.mode, "Managed");
+    EXPECT_EQ(c.channel, "3");
+}
+
 TEST(ParseOptionsText, CommentOnlyAtLineStart) {
     ConfigDetails c;
     parseOptionsText(c, " #--ssid=x\n");
