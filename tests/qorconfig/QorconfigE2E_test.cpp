@@ -376,6 +376,16 @@ TEST_F(QorconfigE2E, ConnectionPollOfSilentPrinterExits1) {
         EXPECT_TRUE(e.forwarded);
 }
 
+TEST_F(QorconfigE2E, ConnectionRepliesTooShortToJudgeAreFailedTries) {
+    // Three bytes hold no flags byte to test: each try fails, the last gives 1.
+    RunResult r = rig.run("fault = read:28:15 truncate 3\n", {"-t"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 4u) << describe(r.journal);
+    for (const JournalEntry& e : requests)
+        EXPECT_TRUE(e.answered && e.forwarded);
+}
+
 TEST_F(QorconfigE2E, ShowsAddressAfterTwoEmptyPolls) {
     RunResult r = rig.run("ip = 10.1.2.3\nip_after = 2\n", {"-ip"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -463,6 +473,16 @@ TEST_F(QorconfigE2E, Dot1xStatusOfSilentPrinterExits255) {
     EXPECT_EQ(r.status, 255) << r.err;
     EXPECT_TRUE(contains(r.err, "D [QOR] Auth status response (0 bytes)\n")) << r.err;
     EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+}
+
+TEST_F(QorconfigE2E, Dot1xStatusErrorReplyIsRetriedUnwrapped) {
+    RunResult r = rig.run("fault = read:2A:1D error\n", {"-802s"});
+    EXPECT_EQ(r.status, 255) << r.err;
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
+    EXPECT_TRUE(requests[0].forwarded && requests[0].answered);
+    EXPECT_EQ(requests[1].hex, readRequest("2A1D"));
+    EXPECT_FALSE(contains(r.err, "D [QOR] Status:")) << r.err;
 }
 
 TEST_F(QorconfigE2E, CertificateSettingsLogOrganisation) {
