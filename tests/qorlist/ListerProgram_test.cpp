@@ -482,6 +482,32 @@ TEST_F(ListerProgram, WifiSupportOfTheForwardingKindOverLibusbWithRowFlag) {
     EXPECT_EQ(requestsSeen(), (std::vector<std::string>{kForwardedSupportHex}));
 }
 
+TEST_F(ListerProgram, ForwardedSurveyArrivingByteByByteIsCollected) {
+    // 4 ms between bytes: the answer (over 1200 bytes) takes longer than the
+    // pause after the request, so the reads really wait for bytes; each
+    // arriving byte starts the read's window again.
+    RunResult r =
+        lister(scenario("forward", "survey_packets = 2\nfault = fwd-read:28:39 split 4\n"),
+               Route::Node, {"-x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kForwardRows) + "CTYPE=2&&::&&");
+    EXPECT_GE(r.seconds, 4.5);
+}
+
+TEST_F(ListerProgram, HeadersAreReadThreeBytesAtATimeWithoutResynchronising) {
+    // Three stray bytes make one bad header and the answer follows in step.
+    RunResult r =
+        lister(scenario("forward", "fault = fwd-read:28:39 garbage 001122\n"), Route::Node, {"-x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kForwardRows) + "CTYPE=2&&::&&");
+    // One puts every later header out of step (the inner answer too, at
+    // offset 11): the survey is lost, and this printer does not answer the
+    // direct kind.
+    r = lister(scenario("forward", "fault = fwd-read:28:39 garbage 00\n"), Route::Node, {"-x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "CTYPE=1&&::&&");
+}
+
 // ---- fallback to the direct kind --------------------------------------------
 
 TEST_F(ListerProgram, DirectKindAfterTheForwardingKindFailedOverTheNode) {
