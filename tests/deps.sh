@@ -10,6 +10,7 @@ packages=(
   iproute2 util-linux procps
   valgrind
   cups cups-client cups-daemon groff-base man-db
+  qemu-system-x86 busybox-static cpio xz-utils
 )
 missing=()
 for p in "${packages[@]}"; do
