@@ -218,6 +218,7 @@ class CupsTier : public ::testing::TestWithParam<mode_t> {
   protected:
     std::string m_Id, m_Spooler, m_Printers, m_VethS, m_VethP, m_Dir, m_ServerBin;
     pid_t m_Cupsd = -1, m_Responder = -1;
+    int m_Responders = 0;
 
     void SetUp() override {
         m_Id = std::to_string(getpid());
@@ -375,7 +376,8 @@ WebInterface No
     void startResponder(const std::string& scenario, const std::string& address) {
         std::string file = m_Dir + "/scenario.txt";
         ASSERT_TRUE(writeFile(file, scenario));
-        std::string log = m_Dir + "/log/responder." + std::to_string(time(nullptr));
+        // A log of its own per start: "ready" must come from this one.
+        std::string log = m_Dir + "/log/responder." + std::to_string(++m_Responders);
         m_Responder = startProgram(
             {"ip", "netns", "exec", m_Printers, buildDir() + "/tools/hcp-responder/hcp-responder",
              file, "--group-on", address, "--exit-after", "170"},
@@ -562,6 +564,12 @@ TEST_P(CupsTier, PrintsFollowsTheMovedPrinterAndFailsWhenItIsGone) {
         EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
         ASSERT_TRUE(waitCompleted(id, 20)) << errorLog();
         EXPECT_LT(since(start), 8.0) << "the job waited for discovery to time out";
+        // The backend's progress lines reach the job log.
+        std::string log = errorLog();
+        EXPECT_NE(std::string::npos,
+                  log.find("[Job 1] Looking for printer with hardware address 010000000380\n"));
+        EXPECT_NE(std::string::npos, log.find("[Job 1] STATE: +connecting-to-device\n"));
+        EXPECT_NE(std::string::npos, log.find("[Job 1] Connected to 10.79.0.2:9100"));
         EXPECT_EQ(1u, printer.jobCount());
         stopResponder();
     }
