@@ -77,6 +77,31 @@ HCUSBTransport::~HCUSBTransport() {
     m_Connector = nullptr;
 }
 
+bool parseUsbDevicePath(const std::string& path, UsbDevicePath& out) {
+    out = UsbDevicePath();
+    if (path.find("/dev/usb") != std::string::npos) {
+        int number = 0;
+        if (!numberAfter(path, "usblp", number) && !numberAfter(path, "/lp", number))
+            return false;  // no device number: nothing to open
+        out.kind = UsbDevicePath::Node;
+        out.number = number;
+        return true;
+    }
+    size_t colon = path.find(':');
+    if (colon == std::string::npos)
+        return false;
+    int bus = 0;
+    int device = 0;
+    if (!parseNumber(path, 0, colon, kMaxBusDigits, bus) ||
+        !parseNumber(path, colon + 1, path.size(), kMaxDeviceDigits, device)) {
+        return false;
+    }
+    out.kind = UsbDevicePath::BusDevice;
+    out.bus = bus;
+    out.device = device;
+    return true;
+}
+
 int HCUSBTransport::open(const std::string& path) {
     if (m_Connector) {
         m_Connector->close();
@@ -84,28 +109,17 @@ int HCUSBTransport::open(const std::string& path) {
         m_Connector = nullptr;
     }
 
-    if (path.find("/dev/usb") != std::string::npos) {
-        // /dev/usb/usblpN and /dev/usb/lpN both name the node /dev/usb/lpN.
-        int number = 0;
-        if (!numberAfter(path, "usblp", number) && !numberAfter(path, "/lp", number)) {
-            return -1;  // no device number: nothing to open
-        }
-        m_Connector = new USBLPConnector("/dev/usb/lp", number);
+    UsbDevicePath parsed;
+    if (!parseUsbDevicePath(path, parsed))
+        return -1;
+    if (parsed.kind == UsbDevicePath::Node) {
+        // Numbers outside 0..16 form no path: the connector then fails to open.
+        m_Connector = new USBLPConnector("/dev/usb/lp", parsed.number);
         return m_Connector->open() == 0 ? 0 : -1;
-    }
-
-    size_t colon = path.find(':');
-    if (colon == std::string::npos)
-        return -1;
-    int bus = 0;
-    int device = 0;
-    if (!parseNumber(path, 0, colon, kMaxBusDigits, bus) ||
-        !parseNumber(path, colon + 1, path.size(), kMaxDeviceDigits, device)) {
-        return -1;
     }
     LibUsbConnector* usb = new LibUsbConnector(kPrinterInterfaceClass);
     m_Connector = usb;
-    return usb->openDevice(bus, device) == 0 ? 0 : -1;
+    return usb->openDevice(parsed.bus, parsed.device) == 0 ? 0 : -1;
 }
 
 int HCUSBTransport::close() {

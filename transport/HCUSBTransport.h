@@ -6,6 +6,24 @@
 
 namespace qor {
 
+// What a device path names, as open() reads it.
+struct UsbDevicePath {
+    enum Kind { None, Node, BusDevice };
+    Kind kind = None;
+    int number = 0;  // Node: the N of /dev/usb/lpN
+    int bus = 0;     // BusDevice: the libusb bus and device numbers
+    int device = 0;
+};
+
+// Reads a device path: one that holds "/dev/usb" names the node whose number
+// follows "usblp" or else "/lp" (so /dev/usb/usblp1 and /dev/usb/lp1 are the
+// same node); otherwise "bus:device" in decimal, the bus part at most 9 digits
+// and the device part at most 15 (their buffers hold 10 and 16 characters).
+// Returns false (kind None) for a /dev/usb path without a number, for a path
+// without ":" and for bus or device parts that are empty, not decimal or too
+// long.
+bool parseUsbDevicePath(const std::string& path, UsbDevicePath& out);
+
 class HCUSBTransport : public CommTransport {
   public:
     // The shared instance: created on first use, one count per holder.

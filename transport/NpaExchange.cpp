@@ -57,8 +57,14 @@ int exchangeNpaStream(CommTransport& transport, const std::string& path, const u
 
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept) {
+    return readNpaStream(transport, windowSeconds, mode, accept, [] { return std::time(nullptr); });
+}
+
+std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
+                                   NpaHeaderMode mode, const NpaAcceptRule& accept,
+                                   const NpaClock& clock) {
     std::vector<uint8_t> kept;
-    const time_t start = std::time(nullptr);
+    const time_t start = clock();
     do {
         // The header: start byte and the 16-bit length of what follows.
         uint16_t length = 0;
@@ -103,7 +109,7 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
             if (!(flags & kFlagMore))
                 break;
         }
-    } while (std::time(nullptr) - start < static_cast<time_t>(windowSeconds));
+    } while (clock() - start < static_cast<time_t>(windowSeconds));
     return kept;
 }
 

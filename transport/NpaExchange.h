@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,5 +45,12 @@ using NpaAcceptRule = std::function<bool(ByteSpan body, std::vector<uint8_t>& ke
 // start. Returns the kept bytes.
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept);
+
+// The clock that bounds the window, in whole seconds (std::time by default).
+using NpaClock = std::function<time_t()>;
+// The same loop with its clock given (a fuzzer or a test drives the window).
+std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
+                                   NpaHeaderMode mode, const NpaAcceptRule& accept,
+                                   const NpaClock& clock);
 
 }  // namespace qor

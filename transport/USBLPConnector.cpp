@@ -172,7 +172,8 @@ IoStatus USBLPConnector::waitWritable(uint32_t timeout) {
 namespace qor {
 
 bool USBLPConnector::setDevicePath(const char* path) {
-    if (!path || std::strlen(path) >= sizeof m_DevicePath) return false;
+    if (!path || std::strlen(path) >= sizeof m_DevicePath)
+        return false;
     std::memcpy(m_DevicePath, path, std::strlen(path) + 1);
     return true;
 }

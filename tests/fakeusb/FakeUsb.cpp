@@ -41,6 +41,7 @@ struct State {
     Recorder recorder;
     Built built;
     bool nodeMode = false;
+    int silentWaitLimitMs = 0;
 };
 
 State& state() {
@@ -164,6 +165,13 @@ void reset() {
     s.recorder = Recorder();
     s.built = Built();
     s.nodeMode = false;
+    s.silentWaitLimitMs = 0;
+}
+
+void setSilentReadWaitLimit(int ms) {
+    State& s = state();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.silentWaitLimitMs = ms;
 }
 
 void addDevice(const Device& device) {
@@ -302,9 +310,15 @@ int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeou
         if (n < 0) return errno == EAGAIN ? -110 : -5;
         return static_cast<int>(n);
     }
-    std::lock_guard<std::mutex> hold(state().lock);
+    std::unique_lock<std::mutex> hold(state().lock);
     auto& reads = state().reads;
-    if (reads.empty()) return -110;
+    if (reads.empty()) {
+        int wait = std::min(timeout, state().silentWaitLimitMs);
+        hold.unlock();
+        if (wait > 0)
+            poll(nullptr, 0, wait);
+        return -110;
+    }
     fakeusb::ReadStep& step = reads.front();
     if (step.bytes.empty()) {
         int r = step.result;

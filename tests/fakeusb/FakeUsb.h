@@ -60,6 +60,10 @@ void queueRead(const ReadStep& step);
 // Results of usb_bulk_write, in order; when empty a write takes all it was
 // given. A positive number takes at most that many bytes.
 void queueWriteResult(int result);
+// A read with nothing queued plays a silent device: it times out (-110)
+// after its timeout, but waits at most `ms` milliseconds (0 by default, so
+// that unit tests do not wait).
+void setSilentReadWaitLimit(int ms);
 Recorder& recorder();
 // A device with one printer interface (class 7), bulk IN 0x81 and OUT 0x01.
 Device printerDevice(const std::string& bus, const std::string& filename,

@@ -174,3 +174,89 @@ TEST_F(TransportOverPty, ConnectorErrorEndsReadWithWhatCame) {
     EXPECT_EQ(m_Transport->read(buf, sizeof buf), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
 }
+
+TEST(DevicePath, ReadsNodeNumbersAndBusDevicePairs) {
+    struct Case {
+        const char* path;
+        UsbDevicePath::Kind kind;
+        int a, b;  // node number, or bus and device
+    } cases[] = {
+        {"/dev/usb/lp0", UsbDevicePath::Node, 0, 0},
+        {"/dev/usb/usblp1", UsbDevicePath::Node, 1, 0},
+        {"/dev/usb/lp16", UsbDevicePath::Node, 16, 0},
+        {"/dev/usb/lp17", UsbDevicePath::Node, 17, 0},  // formed by the connector, not here
+        {"/dev/usb/lp3x", UsbDevicePath::Node, 3, 0},   // the digits right after the marker
+        {"2:5", UsbDevicePath::BusDevice, 2, 5},
+        {"002:005", UsbDevicePath::BusDevice, 2, 5},
+        {"usb0", UsbDevicePath::None, 0, 0},
+        {"", UsbDevicePath::None, 0, 0},
+        {"/dev/usb/", UsbDevicePath::None, 0, 0},
+        {"/dev/usb/lp", UsbDevicePath::None, 0, 0},
+        {"/dev/usb/lp99999999999", UsbDevicePath::None, 0, 0},  // beyond an int
+        {"2:", UsbDevicePath::None, 0, 0},
+        {"2:5:7", UsbDevicePath::None, 0, 0},
+        {"-2:5", UsbDevicePath::None, 0, 0},
+        {" 2:5", UsbDevicePath::None, 0, 0},
+        {"000000001:000000000000002", UsbDevicePath::BusDevice, 1, 2},  // at the limits
+        {"1:123456789012345", UsbDevicePath::None, 0, 0},               // beyond an int
+        {"1234567890:1", UsbDevicePath::None, 0, 0},
+        {"1:1234567890123456", UsbDevicePath::None, 0, 0},
+    };
+    for (const Case& c : cases) {
+        UsbDevicePath parsed;
+        parsed.kind = UsbDevicePath::Node;  // overwritten on failure too
+        bool ok = parseUsbDevicePath(c.path, parsed);
+        EXPECT_EQ(ok, c.kind != UsbDevicePath::None) << c.path;
+        EXPECT_EQ(parsed.kind, c.kind) << c.path;
+        if (c.kind == UsbDevicePath::Node) {
+            EXPECT_EQ(parsed.number, c.a) << c.path;
+        } else if (c.kind == UsbDevicePath::BusDevice) {
+            EXPECT_EQ(parsed.bus, c.a) << c.path;
+            EXPECT_EQ(parsed.device, c.b) << c.path;
+        }
+    }
+}
+
+TEST_F(TransportOverPty, EveryArrivalStartsTheWindowAgain) {
+    // 10 bytes at once, 10 more after 3 s: the read ends more than 4 s after
+    // the second arrival, not 4 s after the first.
+    std::thread printer([this] {
+        m_Pty.send(std::vector<uint8_t>(10, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        m_Pty.send(std::vector<uint8_t>(10, 2));
+    });
+    uint8_t buf[255] = {};
+    auto start = Clock::now();
+    int n = m_Transport->read(buf, sizeof buf);
+    auto took = Clock::now() - start;
+    printer.join();
+    EXPECT_EQ(n, 20);
+    EXPECT_EQ(buf[19], 2);
+    EXPECT_GE(took, std::chrono::milliseconds(6900));
+    EXPECT_LT(took, std::chrono::milliseconds(9500));
+}
+
+TEST_F(TransportTest, ReadOverLibUsbWaitsInOneSecondStepsForTheWindow) {
+    // Over libusb a wait of 1000 lasts 1 s. The reply comes in two bulk
+    // packets, the connector's own 10 s wait times out, and the transport
+    // then waits in 1 s steps until more than 4 s have passed.
+    fakeusb::addDevice(fakeusb::printerDevice("001", "002", 8));
+    ASSERT_EQ(m_Transport->open("1:2"), 0);
+    fakeusb::queueRead({std::vector<uint8_t>(12, 0x33), 0});
+    fakeusb::queueRead({{}, -110});
+    fakeusb::setSilentReadWaitLimit(1500);
+    uint8_t buf[40] = {};
+    auto start = Clock::now();
+    EXPECT_EQ(m_Transport->read(buf, sizeof buf), 12);
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(3900));
+    EXPECT_LT(took, std::chrono::milliseconds(6500));
+    const auto& calls = fakeusb::recorder().calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "bulk_read 129 8 10000"), 3);
+    auto steps = std::count(calls.begin(), calls.end(), "bulk_read 129 8 1000");
+    EXPECT_GE(steps, 4);
+    EXPECT_LE(steps, 6);
+    EXPECT_EQ(buf[11], 0x33);
+    EXPECT_EQ(buf[12], 0);
+    EXPECT_EQ(m_Transport->close(), 0);
+}

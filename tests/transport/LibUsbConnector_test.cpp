@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "FakeUsb.h"
 
@@ -226,4 +227,40 @@ TEST_F(LibUsbConnectorTest, OtherWriteErrorFails) {
     const uint8_t b[] = {1, 2};
     EXPECT_EQ(c.write(b, 2), 0);
     EXPECT_EQ(c.status(), IO_FAILED);
+}
+
+TEST_F(LibUsbConnectorTest, ReadOfMoreThanHeldWaitsOnceThenGivesWhatIsHeld) {
+    fakeusb::addDevice(fakeusb::printerDevice("001", "002", 64));
+    LibUsbConnector c(7);
+    ASSERT_EQ(c.openDevice(1, 2), 0);
+    fakeusb::queueRead({std::vector<uint8_t>(40, 0x22), 0});
+    ASSERT_EQ(c.waitReadable(1000), IO_READABLE);
+    fakeusb::recorder().calls.clear();
+    uint8_t buf[100] = {};
+    EXPECT_EQ(c.read(buf, 100), 40);  // the silent device times out once
+    EXPECT_EQ(count("bulk_read 129 64 10000"), 1);
+    EXPECT_EQ(c.status(), IO_TIMEOUT);
+    EXPECT_EQ(buf[39], 0x22);
+    EXPECT_EQ(buf[40], 0);
+    EXPECT_EQ(c.ring().used(), 0u);
+}
+
+// A bulk read in progress holds the read lock: close (write lock, then read
+// lock) waits for it, so the handle is not closed under the transfer.
+TEST_F(LibUsbConnectorTest, CloseWaitsForABulkReadInProgress) {
+    fakeusb::addDevice(fakeusb::printerDevice("001", "002", 64));
+    LibUsbConnector c(7);
+    ASSERT_EQ(c.openDevice(1, 2), 0);
+    fakeusb::setSilentReadWaitLimit(800);
+    IoStatus waited = IO_OK;
+    const Clock::time_point start = Clock::now();
+    std::thread reader([&] { waited = c.waitReadable(1000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(c.close(), 0);
+    // The silent transfer lasts 0.8 s; close came at 0.2 s.
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(750));
+    reader.join();
+    EXPECT_EQ(waited, IO_TIMEOUT);
+    EXPECT_TRUE(called("release 0"));
+    EXPECT_EQ(fakeusb::recorder().openHandles, 0);
 }

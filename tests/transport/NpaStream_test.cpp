@@ -123,3 +123,37 @@ TEST(NpaExchange, StreamKeepsBytesAfterFlags) {
     EXPECT_EQ(reply, (Bytes{0xE0, 0xDA, 0x01}));
     EXPECT_EQ(t.m_Closes, 1);
 }
+
+TEST(NpaStream, WindowCountsWholeSecondsFromTheStart) {
+    // The loop goes on while fewer than `window` seconds have passed: with a
+    // clock that moves one second per look, a window of 3 reads 3 headers.
+    ScriptedTransport silent;
+    time_t now = 100;
+    auto clock = [&now] { return now++; };
+    EXPECT_TRUE(
+        readNpaStream(silent, 3, NpaHeaderMode::StartByteFirst, keepAfterFlags, clock).empty());
+    EXPECT_EQ(silent.m_Reads, 3);
+    ScriptedTransport once;
+    now = 0;
+    readNpaStream(once, 0, NpaHeaderMode::WholeHeader, keepAfterFlags, clock);
+    EXPECT_EQ(once.m_Reads, 1);  // a window of 0 still reads one header
+}
+
+TEST(NpaStream, LengthBeyondWhatArrivedKeepsNothingAndReadsNoFurther) {
+    // Every cut of a good two-packet reply: whatever is incomplete is dropped,
+    // what was complete is kept.
+    const Bytes reply{0xA5, 0x00, 0x02, 0x70, 0x01, 0xA5, 0x00, 0x03, 0x50, 0x02, 0x03};
+    for (size_t cut = 0; cut <= reply.size(); ++cut) {
+        ScriptedTransport t(Bytes(reply.begin(), reply.begin() + static_cast<long>(cut)));
+        time_t now = 0;
+        Bytes kept = readNpaStream(t, 2, NpaHeaderMode::StartByteFirst, keepAfterFlags,
+                                   [&now] { return now++; });
+        Bytes expected;
+        if (cut >= 5)
+            expected.push_back(0x01);
+        if (cut == reply.size())
+            expected.insert(expected.end(), {0x02, 0x03});
+        EXPECT_EQ(kept, expected) << "cut at " << cut;
+        EXPECT_LE(t.consumed(), cut);
+    }
+}

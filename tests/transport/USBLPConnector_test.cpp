@@ -170,3 +170,39 @@ TEST(USBLPConnectorOpen, OpensTheFormedPathInAPrivateNamespace) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(pty.receive(2, 2000), (std::vector<uint8_t>{'h', 'i'}));
 }
+
+TEST_F(USBLPConnectorPty, WriteStatusesFollowTheCallsResult) {
+    const uint8_t req[] = {0xA5};
+    EXPECT_EQ(m_Connector.write(req, 0), 0);  // write(2) returned 0
+    EXPECT_EQ(m_Connector.status(), IO_NOTHING_WRITTEN);
+    ASSERT_EQ(m_Connector.close(), 0);
+    EXPECT_EQ(m_Connector.write(req, 1), -1);  // EBADF
+    EXPECT_EQ(m_Connector.status(), IO_BROKEN);
+}
+
+// A write that is waiting for the node holds the write lock only: a read
+// goes on meanwhile, and close waits until the write is over (it takes both
+// locks), so the descriptor never disappears under a write.
+TEST_F(USBLPConnectorPty, ReadRunsBesideAWriteAndCloseWaitsForIt) {
+    m_Connector.setWriteStallLimitMs(1500);
+    std::vector<uint8_t> request(1 << 20, 0x41);  // more than the terminal takes
+    std::atomic<bool> writing{true};
+    int written = 0;
+    const Clock::time_point start = Clock::now();
+    std::thread writer([&] {
+        written = m_Connector.write(request.data(), request.size());
+        writing = false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(m_Pty.send({7, 8, 9}));
+    ASSERT_EQ(m_Connector.waitReadable(500000), IO_READABLE);
+    uint8_t buf[8] = {};
+    EXPECT_EQ(m_Connector.read(buf, sizeof buf), 3);
+    EXPECT_TRUE(writing.load()) << "the read had to wait for the write";
+    EXPECT_EQ(m_Connector.close(), 0);
+    // The write gives up 1.5 s after its last progress; close came at 0.2 s.
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
+    writer.join();
+    EXPECT_GT(written, 0);
+    EXPECT_EQ(m_Connector.fd(), -1);
+}
