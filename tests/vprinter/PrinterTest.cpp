@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "CaName.h"
+#include "TestCertificate.h"
+
 using namespace vprinter;
 
 namespace {
@@ -277,18 +280,33 @@ TEST(CertManager, AnswersWithThePrefixAndAStatusResponse) {
     EXPECT_NE(a.find("</MapElem></response>"), std::string::npos);
 }
 
+namespace {
+
+std::string uploadCa(const std::string& fileName, const std::string& pem) {
+    Bytes data(pem.begin(), pem.end());
+    return certCall("uploadNewCAFile",
+                    child("ca_file_name", "StringElem", fileName) +
+                        child("ca_dot_pem_size", "IntegerElem", std::to_string(data.size())) +
+                        child("ca_dot_pem_file", "BinaryElem", base64Encode(data)));
+}
+
+}  // namespace
+
 TEST(CertManager, KeepsCasAndCertificatesInItsStore) {
     Printer p(withKind(PrinterKind::Direct, "ca = RootCA\ncert = old\n"));
     EXPECT_NE(certAnswer(p, certCall("queryCAList", "")).find(
                   "<child name=\"cert_list\"><ListElem><StringElem>RootCA</StringElem></ListElem>"),
               std::string::npos);
-    std::string upload = certCall("uploadNewCAFile", child("ca_file_name", "StringElem", "b.pem") +
-                                                         child("ca_dot_pem_size", "IntegerElem", "3") +
-                                                         child("ca_dot_pem_file", "BinaryElem", "YWJj"));
-    EXPECT_NE(certAnswer(p, upload).find("<IntegerElem>1</IntegerElem>"), std::string::npos);
-    EXPECT_NE(certAnswer(p, certCall("queryCAList", "")).find(
-                  "<StringElem>RootCA</StringElem><StringElem>b.pem</StringElem>"),
+    std::string pem =
+        vptest::pemCertificate("/O=Acme/CN=Other", "20200301000000Z", "20300301000000Z");
+    ASSERT_FALSE(pem.empty());
+    EXPECT_NE(certAnswer(p, uploadCa("b.pem", pem)).find("<IntegerElem>1</IntegerElem>"),
               std::string::npos);
+    EXPECT_NE(
+        certAnswer(p, certCall("queryCAList", ""))
+            .find("<StringElem>RootCA</StringElem><StringElem>Other_Mar__1_2020_To_Mar__1_2030"
+                  "</StringElem></ListElem>"),
+        std::string::npos);
     std::string info = certAnswer(p, certCall("queryCAInfo", child("ca_common_name", "StringElem", "RootCA")));
     EXPECT_NE(info.find("<child name=\"ca_file_name\"><StringElem>RootCA.pem</StringElem>"), std::string::npos);
     std::string del = certCall("deleteIndividualCA", child("ca_common_name", "StringElem", "RootCA"));
@@ -300,6 +318,73 @@ TEST(CertManager, KeepsCasAndCertificatesInItsStore) {
                                                       child("ca_dot_pem_file", "BinaryElem", "YWJj"));
     EXPECT_NE(certAnswer(p, bad).find("<IntegerElem>3</IntegerElem>"), std::string::npos);
     EXPECT_NE(certAnswer(p, certCall("queryCertList", "")).find("<StringElem>old</StringElem>"),
+              std::string::npos);
+}
+
+TEST(CertManager, ListsAnUploadedCaUnderItsCommonNameAndValidity) {
+    Printer p(withKind(PrinterKind::Forward));
+    std::string pem =
+        vptest::pemCertificate("/C=DE/O=Acme/CN=PrinterCA", "100105000000Z", "111231235959Z");
+    ASSERT_FALSE(pem.empty());
+    EXPECT_NE(certAnswer(p, uploadCa("root.pem", pem)).find("<IntegerElem>1</IntegerElem>"),
+              std::string::npos);
+    const std::string listed = "PrinterCA_Jan__5_2010_To_Dec_31_2011";
+    EXPECT_NE(certAnswer(p, certCall("queryCAList", ""))
+                  .find("<ListElem><StringElem>" + listed + "</StringElem></ListElem>"),
+              std::string::npos);
+    std::string info =
+        certAnswer(p, certCall("queryCAInfo", child("ca_common_name", "StringElem", listed)));
+    EXPECT_NE(info.find("<child name=\"ca_file_name\"><StringElem>root.pem</StringElem>"),
+              std::string::npos)
+        << info;
+    EXPECT_NE(info.find("<child name=\"ca_common_name\"><StringElem>" + listed), std::string::npos);
+    // The same certificate again replaces the entry; the file name is not the key.
+    certAnswer(p, uploadCa("again.pem", pem));
+    std::string list = certAnswer(p, certCall("queryCAList", ""));
+    EXPECT_EQ(list.find(listed), list.rfind(listed)) << list;
+    // Something that is not a certificate is refused and not listed.
+    std::string refused = certAnswer(p, uploadCa("junk.pem", "not a certificate\n"));
+    EXPECT_NE(refused.find("<IntegerElem>3</IntegerElem>"), std::string::npos);
+    EXPECT_NE(refused.find("Not a PEM certificate"), std::string::npos);
+    EXPECT_EQ(certAnswer(p, certCall("queryCAList", "")).find("junk"), std::string::npos);
+}
+
+TEST(CaNames, CommonNameKeepsLaterComponentsAndDaysArePadded) {
+    std::string name, why;
+    std::string pem =
+        vptest::pemCertificate("/C=DE/CN=Root CA/O=Acme", "20200301000000Z", "20451210000000Z");
+    ASSERT_TRUE(caListName(Bytes(pem.begin(), pem.end()), name, why)) << why;
+    EXPECT_EQ(name, "Root CA/O=Acme_Mar__1_2020_To_Dec_10_2045");
+    // Two-digit years below 50 are in this century, the others in the last.
+    pem = vptest::pemCertificate("/CN=A", "491010000000Z", "500228000000Z");
+    ASSERT_TRUE(caListName(Bytes(pem.begin(), pem.end()), name, why)) << why;
+    EXPECT_EQ(name, "A_Oct_10_2049_To_Feb_28_1950");
+    pem = vptest::pemCertificate("/C=DE/O=Acme", "20100105000000Z", "20111231000000Z");
+    EXPECT_FALSE(caListName(Bytes(pem.begin(), pem.end()), name, why));
+    EXPECT_EQ(why, "Certificate has no common name");
+    EXPECT_FALSE(caListName(Bytes{'x'}, name, why));
+    EXPECT_EQ(why, "Not a PEM certificate");
+    EXPECT_FALSE(caListName(Bytes(), name, why));
+}
+
+TEST(CertManager, SignedCertificatesMustBeCertificates) {
+    Printer p(withKind(PrinterKind::Direct));
+    std::string pem = vptest::pemCertificate("/CN=printer", "20240101000000Z", "20300101000000Z");
+    auto upload = [&](const std::string& text) {
+        Bytes data(text.begin(), text.end());
+        return certCall(
+            "uploadSignedCertFile",
+            child("cert_friendly_name", "StringElem", "AirJoinHelperTool") +
+                child("cert_syst_dot_pem_size", "IntegerElem", std::to_string(data.size())) +
+                child("cert_syst_dot_pem_file", "BinaryElem", base64Encode(data)));
+    };
+    EXPECT_NE(certAnswer(p, upload("junk")).find("<IntegerElem>3</IntegerElem>"),
+              std::string::npos);
+    EXPECT_EQ(certAnswer(p, certCall("queryCertList", "")).find("AirJoinHelperTool"),
+              std::string::npos);
+    EXPECT_NE(certAnswer(p, upload(pem)).find("<IntegerElem>1</IntegerElem>"), std::string::npos);
+    EXPECT_NE(certAnswer(p, certCall("queryCertList", ""))
+                  .find("<StringElem>AirJoinHelperTool</StringElem>"),
               std::string::npos);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "CaName.h"
+
 namespace vprinter {
 
 namespace {
@@ -314,15 +316,22 @@ std::string Printer::answerCertCall(const std::string& xml, std::string& method)
         if (std::to_string(content.size()) != size)
             return ResponseBuilder(3, "Size does not match the data").finish();
         if (ca) {
-            CaEntry entry{name, name, "/certs/ca/" + name};
+            // Listed under the name derived from the certificate, not the file name.
+            std::string listed, why;
+            if (!caListName(content, listed, why))
+                return ResponseBuilder(3, why).finish();
+            CaEntry entry{listed, name, "/certs/ca/" + name};
             auto old = std::find_if(m_Scenario.cas.begin(), m_Scenario.cas.end(),
-                                    [&](const CaEntry& e) { return e.commonName == name; });
+                                    [&](const CaEntry& e) { return e.commonName == listed; });
             if (old != m_Scenario.cas.end())
                 m_Scenario.cas.erase(old);
             m_Scenario.cas.push_back(entry);
-        } else if (std::find(m_Scenario.certs.begin(), m_Scenario.certs.end(), name) ==
-                   m_Scenario.certs.end()) {
-            m_Scenario.certs.push_back(name);
+        } else {
+            if (!isPemCertificate(content))
+                return ResponseBuilder(3, "Not a PEM certificate").finish();
+            if (std::find(m_Scenario.certs.begin(), m_Scenario.certs.end(), name) ==
+                m_Scenario.certs.end())
+                m_Scenario.certs.push_back(name);
         }
         return ResponseBuilder(1, "OK").finish();
     }
