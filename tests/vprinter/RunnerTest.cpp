@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "TestCertificate.h"
+
 namespace {
 
 struct RunResult {
@@ -254,4 +256,31 @@ TEST_F(VirtualPrinter, RefusesBadCommandLinesAndScenarios) {
     r = run({VPRINTER_BIN, "--scenario", scenario, "--", "/bin/true"});
     EXPECT_EQ(r.status, 125);
     EXPECT_EQ(r.err, "qor-vprinter: " + scenario + ":2: ip must be a dotted IPv4 address\n");
+}
+
+// Installing the same CA twice in one session: the second install finds the
+// first under the name the printer derived from the certificate and removes
+// it first, so the printer ends up holding it once.
+TEST_F(VirtualPrinter, ReinstalledCaIsFoundUnderItsDerivedNameAndReplaced) {
+    std::string pem =
+        vptest::pemCertificate("/O=Acme/CN=PrinterCA", "100105000000Z", "111231235959Z");
+    ASSERT_FALSE(pem.empty());
+    std::string ca = file("root.pem", pem);
+    std::string install = std::string(QORCONFIG_BIN) + " -icer --802-CA-cer-file=" + ca;
+    RunResult r = run({VPRINTER_BIN, "--journal", journal(), "--", "/bin/sh", "-c",
+                       install + " && echo first-done >&2 && " + install},
+                      90);
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t second = r.err.find("first-done\n");
+    ASSERT_NE(second, std::string::npos) << r.err;
+    const std::string removing =
+        "D [QOR] CA Common name to match: 'PrinterCA_Jan__5_2010_To_Dec_31_2011'\n"
+        "D [QOR] CA cert exist! Removing...\n";
+    EXPECT_EQ(r.err.find(removing), r.err.find(removing, second)) << r.err;
+    EXPECT_NE(r.err.find(removing, second), std::string::npos) << r.err;
+    std::string lines;
+    for (const auto& line : readLines(journal()))
+        if (line.find("\"method\":\"deleteIndividualCA\"") != std::string::npos)
+            lines += line;
+    EXPECT_NE(lines.find("PrinterCA_Jan__5_2010_To_Dec_31_2011"), std::string::npos) << lines;
 }
