@@ -64,6 +64,10 @@ int ConfigCommand::optionStage() {
                              m_Args[3].c_str());
                 return 1;
             }
+        } else {
+            // "-file" without a name: refusing beats configuring the defaults.
+            std::fprintf(stderr, "qorconfig: -file needs the name of an options file\n");
+            return 1;
         }
     } else if (m_Command == "-npa") {
         if (fileGiven) {

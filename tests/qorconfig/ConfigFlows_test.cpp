@@ -426,13 +426,12 @@ TEST(ConfigCommand, OptionsFileWithAndWithoutDevice) {
     EXPECT_EQ(without.seen.ssid, "a b");
 }
 
-TEST(ConfigCommand, FileWordWithoutFileReadsNoOptions) {
+TEST(ConfigCommand, FileWordWithoutFileNameFailsBeforeSending) {
     CommandRig r;
     r.log->replies = {kOk};
-    EXPECT_EQ(r.run({"qorconfig", "-c", "-file"}), 0);
-    EXPECT_EQ(r.seen.ssid, "");
-    EXPECT_EQ(r.seen.security, "None");
-    EXPECT_EQ(r.seen.usbPath, "/dev/usb/lp0");
+    EXPECT_EQ(r.run({"qorconfig", "-c", "-file"}), 1);
+    EXPECT_EQ(r.err, "qorconfig: -file needs the name of an options file\n");
+    EXPECT_TRUE(r.log->exchanges.empty());
 }
 
 TEST(ConfigCommand, NpaFileNameIsAlsoTheDeviceUnlessOneFollows) {
