@@ -11,7 +11,9 @@
 #
 # MODE is usblp (/dev/usb/lp0 through the kernel's printer driver) or libusb
 # (bus 1 device 2 over usbfs). In a case's argv, @DEV@ stands for the device
-# path of the mode. A case may hold expect.out, the exact standard output.
+# path of the mode. A case may hold expect.out, the exact standard output,
+# and expect.journal, the exact journal of what the printer received, and
+# modes, the modes it runs in (one a line; all when there is none).
 # QOR_BUILD_DIR names the build folder. Exit status 77: the guest cannot run
 # on this machine (the reason is printed).
 set -euo pipefail
@@ -31,8 +33,14 @@ esac
 prepare_case() {
   mkdir -p "$2"
   cp -a "$self/cases/$1"/. "$2"/
-  rm -f "$2"/expect.*
+  rm -f "$2"/expect.* "$2"/modes
   sed "s|@DEV@|$3|g" "$self/cases/$1/argv" >"$2/argv"
+}
+
+# Whether case $1 runs in this mode: a `modes` file limits it to the modes
+# it names (a slow case may run in one only).
+in_mode() {
+  [[ ! -f $self/cases/$1/modes ]] || grep -qx "$mode" "$self/cases/$1/modes"
 }
 
 if [[ $action == boot ]]; then
@@ -40,6 +48,7 @@ if [[ $action == boot ]]; then
   mkdir -p "$state/cases"
   for c in "$self"/cases/*/; do
     c=$(basename "$c")
+    in_mode "$c" || continue
     prepare_case "$c" "$state/cases/$c" "$dev"
   done
   flags=()
@@ -88,6 +97,11 @@ for what in status out err journal; do compare "$what"; done
 if [[ -f $self/cases/$name/expect.out ]] && ! cmp -s "$self/cases/$name/expect.out" "$got/out"; then
   echo "$name: standard output over $mode is not the expected one:"
   diff -u --label expected --label "$mode/out" "$self/cases/$name/expect.out" "$got/out" || true
+  failed=1
+fi
+if [[ -f $self/cases/$name/expect.journal ]] && ! cmp -s "$self/cases/$name/expect.journal" "$got/journal"; then
+  echo "$name: the printer's journal over $mode is not the expected one:"
+  diff -u --label expected --label "$mode/journal" "$self/cases/$name/expect.journal" "$got/journal" || true
   failed=1
 fi
 if ((failed == 0)); then
