@@ -122,8 +122,11 @@ inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> p
 
 // An NPA packet: A5, the 16-bit length of `body`, then `body` (flags first).
 inline std::vector<uint8_t> npaPacket(const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> packet = {0xA5, static_cast<uint8_t>(body.size() >> 8),
-                                   static_cast<uint8_t>(body.size())};
+    std::vector<uint8_t> packet;
+    packet.reserve(3 + body.size());
+    packet.push_back(0xA5);
+    packet.push_back(static_cast<uint8_t>(body.size() >> 8));
+    packet.push_back(static_cast<uint8_t>(body.size()));
     packet.insert(packet.end(), body.begin(), body.end());
     return packet;
 }
