@@ -82,7 +82,7 @@ ownCoverage() {
         }' "$1"
 }
 
-stat() { grep -m1 -o "stat::$2: *[0-9]*" "$1" | awk '{print $2}'; }
+finalStat() { grep -m1 -o "stat::$2: *[0-9]*" "$1" | awk '{print $2}'; }
 
 run_one() {
     local name=$1 bin=$2 corpus=$3 dict=$4 crashes=$5
@@ -106,10 +106,10 @@ run_one() {
     # Coverage of the target's own files over the whole grown corpus.
     "$bin" -runs=0 -print_coverage=1 "$grown" >"$dir/coverage" 2>&1
     local runs rate units rss done cov ft ownEdges ownPercent ownFiles inputs
-    runs=$(stat "$dir/log" number_of_executed_units)
-    rate=$(stat "$dir/log" average_exec_per_sec)
-    units=$(stat "$dir/log" new_units_added)
-    rss=$(stat "$dir/log" peak_rss_mb)
+    runs=$(finalStat "$dir/log" number_of_executed_units)
+    rate=$(finalStat "$dir/log" average_exec_per_sec)
+    units=$(finalStat "$dir/log" new_units_added)
+    rss=$(finalStat "$dir/log" peak_rss_mb)
     done=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$dir/log" | tail -1)
     cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$done")
     ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$done")

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -146,6 +147,19 @@ TEST_P(Memcheck, RunsCleanEndToEnd) {
             leaked.push_back(next);
     }
     EXPECT_TRUE(leaked.empty()) << "descriptors left open: " << leaked.size();
+
+    // One row for the reliability report: case, status, heap use, time.
+    std::smatch heap;
+    std::regex usage(
+        R"(total heap usage: ([0-9,]+) allocs, ([0-9,]+) frees, ([0-9,]+) bytes allocated)");
+    std::string allocs = "?", frees = "?", bytes = "?";
+    if (std::regex_search(report, heap, usage)) {
+        allocs = heap[1].str();
+        frees = heap[2].str();
+        bytes = heap[3].str();
+    }
+    std::printf("ROW | %s | %d | %s | %s | %s | %.1f |\n", c.name, r.status, allocs.c_str(),
+                frees.c_str(), bytes.c_str(), r.seconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Memcheck, ::testing::ValuesIn(kCases),
