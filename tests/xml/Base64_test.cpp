@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -152,6 +153,108 @@ TEST(Base64Bounds, LongTextsTakeLinearTime) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 20.0);
+}
+
+// The decoder written the plain way, one character and one group at a time
+// over a copy of the text with "====" appended; the real decoder's fast path
+// must give the same count and the same bytes in the buffer.
+int64_t referenceDecode(const std::string& text, uint8_t* out, size_t capacity) {
+    static const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string padded = text.substr(0, text.find('\0')) + "====";
+    size_t i = 0;
+    size_t used = 0;
+    for (;;) {
+        char group[4];
+        int have = 0;
+        while (have < 4 && i < padded.size()) {
+            char c = padded[i++];
+            if (c == '=' || (c != '\0' && alphabet.find(c) != std::string::npos))
+                group[have++] = c;
+        }
+        int n = 3;
+        bool seenAlphabet = false;
+        uint32_t bits = 0;
+        for (int k = 3; k >= 0; --k) {
+            size_t v = group[k] == '=' ? std::string::npos : alphabet.find(group[k]);
+            if (v == std::string::npos) {
+                n = seenAlphabet ? 0 : (n > 0 ? n - 1 : 0);
+                v = 0;
+            } else {
+                seenAlphabet = true;
+            }
+            bits |= static_cast<uint32_t>(v) << (6 * (3 - k));
+        }
+        if (static_cast<size_t>(n) > capacity - used)
+            return -1;
+        for (int k = 0; k < n; ++k)
+            out[used++] = static_cast<uint8_t>(bits >> (16 - 8 * k));
+        if (n < 3)
+            return static_cast<int64_t>(used);
+    }
+}
+
+// Random texts mostly of the alphabet, with '=', line breaks, blanks and other
+// bytes mixed in at random places, against every small output capacity: the
+// fast path must hand over to the careful loop at exactly the right point.
+TEST(Base64Decode, SameResultsAsThePlainDecoderOnRandomTexts) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::mt19937 random(20261209);
+    Base64 b64;
+    for (int round = 0; round < 40000; ++round) {
+        size_t length = random() % 48;
+        unsigned spice = random() % 4;  // how often a character is not from the alphabet
+        std::string text;
+        for (size_t k = 0; k < length; ++k) {
+            unsigned pick = random() % 16;
+            if (pick >= spice * 2) {
+                text += alphabet[random() % 64];
+            } else {
+                static const char others[] = {'=', '\n', '\r', ' ',    '\t',
+                                              '-', '_',  '*',  '\x80', '\xFF'};
+                text += others[random() % sizeof(others)];
+            }
+        }
+        size_t capacity = random() % 40;
+        std::vector<uint8_t> got(capacity + 8, 0xEE);
+        std::vector<uint8_t> want(capacity + 8, 0xEE);
+        int64_t n = b64.decode(text.c_str(), got.data(), capacity);
+        int64_t m = referenceDecode(text, want.data(), capacity);
+        ASSERT_EQ(n, m) << "text '" << text << "' capacity " << capacity;
+        ASSERT_EQ(got, want) << "text '" << text << "' capacity " << capacity;
+    }
+}
+
+// Long texts with a foreign character now and then: groups that straddle a
+// skipped character go through the careful loop, the rest through the fast one.
+TEST(Base64Decode, LongTextsWithLineBreaksMatchThePlainDecoder) {
+    std::mt19937 random(77);
+    Base64 b64;
+    for (int round = 0; round < 200; ++round) {
+        std::vector<uint8_t> data(random() % 3000);
+        for (uint8_t& b : data)
+            b = static_cast<uint8_t>(random());
+        std::vector<char> encoded((data.size() + 2) / 3 * 4 + 1);
+        ASSERT_TRUE(b64.encode(data.data(), data.size(), encoded.data(), encoded.size()));
+        std::string text;
+        for (const char* c = encoded.data(); *c != '\0'; ++c) {
+            if (random() % 57 == 0)
+                text += (random() % 2) ? "\r\n" : " ";
+            text += *c;
+        }
+        for (size_t capacity : {data.size(), data.size() + 1, data.size() - data.size() / 3}) {
+            std::vector<uint8_t> got(capacity + 4, 0xEE);
+            std::vector<uint8_t> want(capacity + 4, 0xEE);
+            int64_t n = b64.decode(text.c_str(), got.data(), capacity);
+            ASSERT_EQ(n, referenceDecode(text, want.data(), capacity));
+            ASSERT_EQ(got, want);
+            if (capacity >= data.size()) {
+                ASSERT_EQ(n, static_cast<int64_t>(data.size()));
+                ASSERT_TRUE(std::equal(data.begin(), data.end(), got.begin()));
+            }
+        }
+    }
 }
 
 }  // namespace
