@@ -257,5 +257,34 @@ TEST(Base64Decode, LongTextsWithLineBreaksMatchThePlainDecoder) {
     }
 }
 
+// Encoding checked against a bit-by-bit model for every length 0..299.
+TEST(Base64Encode, SameTextAsBitByBitEncoding) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::mt19937 random(4242);
+    Base64 b64;
+    for (size_t length = 0; length < 300; ++length) {
+        std::vector<uint8_t> data(length);
+        for (uint8_t& b : data)
+            b = static_cast<uint8_t>(random());
+        std::string want;
+        size_t bitCount = length * 8;
+        for (size_t bit = 0; bit < bitCount; bit += 6) {
+            unsigned v = 0;
+            for (size_t k = bit; k < bit + 6; ++k) {
+                unsigned b = k < bitCount ? (data[k / 8] >> (7 - k % 8)) & 1 : 0;
+                v = (v << 1) | b;
+            }
+            want += alphabet[v];
+        }
+        while (want.size() % 4 != 0)
+            want += '=';
+        std::vector<char> out(want.size() + 2, 'Z');
+        ASSERT_TRUE(b64.encode(data.data(), length, out.data(), want.size() + 1));
+        EXPECT_EQ(std::string(out.data()), want);
+        EXPECT_EQ(out[want.size() + 1], 'Z');  // nothing past the NUL
+    }
+}
+
 }  // namespace
 }  // namespace qor

@@ -47,18 +47,25 @@ bool Base64::encode(const uint8_t* data, size_t length, char* out, size_t capaci
     size_t needed = groups * 4 + 1;
     if (out == nullptr || needed > capacity || (length > 0 && data == nullptr))
         return false;
-    ByteReader in(data, length);
     char* o = out;
-    ByteSpan group;
-    while (in.remaining() > 0) {
-        group = in.readAtMost(3);
-        uint32_t bits = 0;
-        for (size_t k = 0; k < 3; ++k)
-            bits = (bits << 8) | (k < group.size ? group.data[k] : 0);
+    // Whole 3-byte groups first: each becomes 4 characters.
+    size_t whole = length / 3;
+    const uint8_t* p = data;
+    for (size_t g = 0; g < whole; ++g, p += 3, o += 4) {
+        uint32_t bits = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
         o[0] = kAlphabet[(bits >> 18) & 0x3F];
         o[1] = kAlphabet[(bits >> 12) & 0x3F];
-        o[2] = group.size > 1 ? kAlphabet[(bits >> 6) & 0x3F] : '=';
-        o[3] = group.size > 2 ? kAlphabet[bits & 0x3F] : '=';
+        o[2] = kAlphabet[(bits >> 6) & 0x3F];
+        o[3] = kAlphabet[bits & 0x3F];
+    }
+    // A final 1 or 2 bytes, padded with zero bits and '='.
+    size_t tail = length - whole * 3;
+    if (tail > 0) {
+        uint32_t bits = (uint32_t{p[0]} << 16) | (tail > 1 ? uint32_t{p[1]} << 8 : 0);
+        o[0] = kAlphabet[(bits >> 18) & 0x3F];
+        o[1] = kAlphabet[(bits >> 12) & 0x3F];
+        o[2] = tail > 1 ? kAlphabet[(bits >> 6) & 0x3F] : '=';
+        o[3] = '=';
         o += 4;
     }
     *o = '\0';
