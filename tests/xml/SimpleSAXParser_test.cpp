@@ -33,6 +33,102 @@ Outcome run(const std::string& text, const std::string& stopAfter = "") {
     return {result, handler.events, out};
 }
 
+// ---- text runs and attribute values at the edges of the text -------------
+
+// Parses `text` from a heap block of exactly its length plus the NUL, so a
+// read past the end of the text is caught by the address sanitizer.
+Outcome runExact(const std::string& text) {
+    std::vector<char> block(text.begin(), text.end());
+    block.push_back('\0');
+    block.shrink_to_fit();
+    RecordingHandler handler;
+    SimpleSAXParser parser(&handler);
+    ::testing::internal::CaptureStdout();
+    int result = parser.parse(block.data());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {result, handler.events, out};
+}
+
+TEST(SaxTextRuns, RunsWithAndWithoutEntitiesUpToTheEndOfTheText) {
+    struct Case {
+        const char* text;
+        const char* run;  // the characters event
+    };
+    const Case cases[] = {
+        {"<a>plain", "chars [plain] 5"},
+        {"<a>x", "chars [x] 1"},
+        {"<a>  trailing  ", "chars [trailing  ] 10"},
+        {"<a>&amp;", "chars [&] 5"},
+        {"<a>x&lt;", "chars [x<] 5"},
+        {"<a>x &amp", "chars [x &amp] 6"},
+        {"<a>&", "chars [&] 1"},
+        {"<a>&;", "chars [] 2"},
+        {"<a>&x;y", "chars [y] 4"},
+        {"<a>&x;&amp;", "chars [&amp;] 8"},
+        {"<a>&amp;lt;", "chars [&lt;] 8"},
+        {"<a>a;b&c", "chars [a;b&c] 5"},
+    };
+    for (const Case& c : cases) {
+        Outcome o = runExact(c.text);
+        EXPECT_EQ(o.result, 0) << c.text;
+        EXPECT_EQ(o.out, "") << c.text;
+        EXPECT_EQ(o.events, (Events{"startDocument", "start a", c.run, "endDocument"})) << c.text;
+    }
+}
+
+TEST(SaxTextRuns, RunEndsAtLessThanWhetherOrNotItHoldsEntities) {
+    EXPECT_EQ(runExact("<a>one</a>").events,
+              (Events{"startDocument", "start a", "chars [one] 3", "end a", "endDocument"}));
+    EXPECT_EQ(runExact("<a>&gt;<b/>&quot;&apos;</a>").events,
+              (Events{"startDocument", "start a", "chars [>] 4", "start b", "end b",
+                      "chars [\"'] 12", "end a", "endDocument"}));
+    // A '<' that starts nothing is passed over and begins the next run.
+    EXPECT_EQ(runExact("<a>x<1&amp;</a>").events, (Events{"startDocument", "start a", "chars [x] 1",
+                                                          "chars [1&] 6", "end a", "endDocument"}));
+}
+
+TEST(SaxTextRuns, AttributeValuesWithAndWithoutEntitiesAtTheEnd) {
+    EXPECT_EQ(runExact("<a b=\"v\"").events,
+              (Events{"startDocument", "start a b=v", "endDocument"}));
+    EXPECT_EQ(runExact("<a b=\"&lt;&x;\"").events,
+              (Events{"startDocument", "start a b=<", "endDocument"}));
+    EXPECT_EQ(runExact("<a b=\"\"/>").events,
+              (Events{"startDocument", "start a b=", "end a", "endDocument"}));
+    for (const char* text : {"<a b=\"v", "<a b=\"&amp;", "<a b=\""}) {
+        Outcome o = runExact(text);
+        EXPECT_EQ(o.result, -1) << text;
+        EXPECT_EQ(o.out, "<<end of string>>\n") << text;
+        EXPECT_EQ(o.events, (Events{"startDocument", "endDocument"})) << text;
+    }
+}
+
+// Long runs: the run must be handed over whole, with the count of the raw
+// characters, whether the entity sits first, last or nowhere.
+TEST(SaxTextRuns, LongRunsKeepEveryByte) {
+    const std::string body(100000, 'q');
+    struct LongCase {
+        std::string raw;
+        std::string decoded;
+    };
+    const LongCase cases[] = {
+        {body, body},
+        {"&amp;" + body, "&" + body},
+        {body + "&amp;", body + "&"},
+        {body + "&amp", body + "&amp"},
+        {body + "&unknown;" + body, body + body},
+    };
+    for (const LongCase& c : cases) {
+        for (const std::string& tail : {std::string(), std::string("</a>")}) {
+            Outcome o = runExact("<a>" + c.raw + tail);
+            ASSERT_EQ(o.result, 0);
+            ASSERT_GE(o.events.size(), 3u);
+            // Compared as a truth value: a failure would print 100 kB twice.
+            EXPECT_TRUE(o.events[2] == "chars [" + c.decoded + "] " + std::to_string(c.raw.size()))
+                << c.raw.substr(c.raw.size() - 8);
+        }
+    }
+}
+
 // ---- events and their order ---------------------------------------------
 
 TEST(SaxEvents, EmptyElementGivesStartThenEnd) {

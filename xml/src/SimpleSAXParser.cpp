@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "qor/ByteReader.h"
@@ -105,6 +106,11 @@ int lower(int c) {
 // character that moved into its place is passed over unscanned. Without a
 // later ';' the rest is kept as it is. Linear: every ';' is consumed once.
 std::string decodeEntities(ByteSpan in) {
+    // Most runs and values hold no entity at all: they stay as they are.
+    if (in.empty())
+        return std::string();
+    if (std::memchr(in.data, '&', in.size) == nullptr)
+        return in.toString();
     ByteReader r(in);
     std::string out;
     out.reserve(in.size);
@@ -155,15 +161,16 @@ std::string decodeEntities(ByteSpan in) {
     return out;
 }
 
-// One parse over a private copy of the text. Positions may run one past the
-// end (a start tag cut off at the end of the text steps past '>' that is not
-// there); every read goes through the reader and sees nothing there.
+// One parse over the caller's text, read in place (it does not change while
+// the parse runs). Positions may run one past the end (a start tag cut off at
+// the end of the text steps past '>' that is not there); every read goes
+// through the reader, or memchr over one of its spans, and sees nothing there.
 class Parse {
   public:
     Parse(const char* text, SimpleSAXHandler* handler)
-        : m_Copy(text),
-          m_Reader(reinterpret_cast<const uint8_t*>(m_Copy.data()), m_Copy.size()),
-          m_Length(m_Copy.size()),
+        : m_Text(text),
+          m_Reader(reinterpret_cast<const uint8_t*>(m_Text.data()), m_Text.size()),
+          m_Length(m_Text.size()),
           m_Handler(handler) {}
 
     int run() {
@@ -206,7 +213,7 @@ class Parse {
 
     // Position of `pattern` at or after `from`, or npos.
     size_t find(const char* pattern, size_t from) const {
-        return from >= m_Length ? std::string::npos : m_Copy.find(pattern, from);
+        return from >= m_Length ? std::string::npos : m_Text.find(pattern, from);
     }
 
     std::string slice(size_t from, size_t to) const {
@@ -215,6 +222,18 @@ class Parse {
         if (!r.seek(from) || to < from || !r.readBytes(to - from, span))
             return std::string();
         return span.toString();
+    }
+
+    // Position of the first `c` at or after `from`, else m_Length; a `from`
+    // already at or past the end is returned as it is.
+    size_t findByte(uint8_t c, size_t from) const {
+        ByteSpan rest = m_Reader.whole().from(from);
+        if (rest.empty())
+            return from;
+        const void* hit = std::memchr(rest.data, c, rest.size);
+        if (hit == nullptr)
+            return m_Length;
+        return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - rest.data);
     }
 
     void skipSpace() {
@@ -286,8 +305,7 @@ class Parse {
             return -1;
         ++m_Pos;
         start = m_Pos;
-        while (m_Pos < m_Length && at(m_Pos) != '"')
-            ++m_Pos;
+        m_Pos = findByte('"', m_Pos);
         if (m_Pos >= m_Length)
             return -1;  // no closing quote
         ByteReader r(m_Reader.whole());
@@ -337,8 +355,7 @@ class Parse {
     void readTextRun() {
         skipSpace();
         size_t start = m_Pos;
-        while (m_Pos < m_Length && at(m_Pos) != '<')
-            ++m_Pos;
+        m_Pos = findByte('<', m_Pos);
         if (m_Pos == start)
             return;
         ByteReader r(m_Reader.whole());
@@ -421,7 +438,7 @@ class Parse {
         return 0;
     }
 
-    const std::string m_Copy;
+    const std::string_view m_Text;
     const ByteReader m_Reader;
     const size_t m_Length;
     SimpleSAXHandler* m_Handler;
