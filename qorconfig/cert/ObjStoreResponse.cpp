@@ -38,7 +38,8 @@ const char* const ObjStoreResponse::kListEntryPath =
     "/response/MapElem/child[@name='cert_list']/ListElem/StringElem[%d]";
 
 void ObjStoreResponse::setResponse(const std::string& text) {
-    m_Response.assign(text.c_str());  // a C text ends at its first NUL
+    // A C text ends at its first NUL.
+    m_Response = std::make_shared<const std::string>(text.c_str());
 }
 
 std::string ObjStoreResponse::read(const std::string& path) const {

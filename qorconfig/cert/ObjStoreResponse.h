@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ class ObjStoreResponse {
 
     // Stores a copy of the response text (up to its first NUL, as a C text).
     void setResponse(const std::string& text);
-    const std::string& response() const { return m_Response; }
+    const std::string& response() const { return *m_Response; }
 
     // The status_code value converted as atoi does; 0 when absent.
     int getStatusCode() const;
@@ -63,7 +64,8 @@ class ObjStoreResponse {
     std::string read(const std::string& path) const;
     bool succeeded() const;
 
-    std::string m_Response;
+    // Shared with every query, which only reads it; replaced, never changed.
+    std::shared_ptr<const std::string> m_Response = std::make_shared<const std::string>();
 };
 
 }  // namespace qor

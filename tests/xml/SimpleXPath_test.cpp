@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,41 @@ TEST(XPathEvaluate, DocumentEndsAtFirstNul) {
     std::string doc("<r><v>1</v>\0<w>2</w></r>", 24);
     EXPECT_EQ(eval(doc, "/r/v"), "1");
     EXPECT_EQ(eval(doc, "/r/w"), "");
+}
+
+// A query that can never match still reads the document: a malformed one
+// reports the parser's error line exactly as a query matching nothing does.
+TEST(XPathEvaluate, NeverMatchingQueryStillReportsMalformedDocument) {
+    const std::string bad = "<r><S>a</S><S>b</T></r>";
+    for (const char* path : {"/r/S[10]", "/r/S[x]", "/r[0]/S", "/r/nothing"}) {
+        simpleXPath query(bad);
+        ::testing::internal::CaptureStdout();
+        std::string value = query.evaluate(path);
+        std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(value, "") << path;
+        EXPECT_EQ(out, "Parsing error at character 18, '>'\n") << path;
+    }
+    simpleXPath query("<r><S>a</S></r>");
+    EXPECT_EQ(query.evaluate("/r/S[1]"), "a");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(query.evaluate("/r/S[10]"), "");  // no earlier result left over
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(query.evaluate("/r/S"), "a");
+}
+
+// Queries over a shared document read it in place and give what a copy gives.
+TEST(XPathEvaluate, SharedDocumentGivesSameResultsAsCopy) {
+    std::string text = "<r><S n=\"1\">a&amp;b</S><S n=\"2\">c</S></r>";
+    auto shared = std::make_shared<const std::string>(text + std::string(1, '\0') + "<x/>");
+    simpleXPath fromShared(shared);
+    simpleXPath fromCopy(text);
+    for (const char* path : {"/r/S[1]", "/r/S[2]", "/r/S[@n='2']", "/r/S[3]", "/r/S[10]", "/r"}) {
+        EXPECT_EQ(fromShared.evaluate(path), fromCopy.evaluate(path)) << path;
+    }
+    EXPECT_EQ(fromShared.evaluate("/r/S[1]"), "a&b");
+    EXPECT_EQ(fromShared.evaluate("/x"), "");  // the text ends at its first NUL
+    simpleXPath none(std::shared_ptr<const std::string>{});
+    EXPECT_EQ(none.evaluate("/r"), "");
 }
 
 TEST(XPathBounds, LargeDocumentsTakeLinearTime) {

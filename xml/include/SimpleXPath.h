@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class simpleXPath : public SimpleSAXHandler {
     // Keeps a copy of `document` (up to its first NUL) for every query.
     explicit simpleXPath(const std::string& document);
     explicit simpleXPath(const char* document);
+    // Shares `document` (read up to its first NUL) instead of copying it, so
+    // that many queries over one stored answer do not copy it each time.
+    explicit simpleXPath(std::shared_ptr<const std::string> document);
     ~simpleXPath() override = default;
 
     // The own text of the first element whose path matches `path`, or an
@@ -56,7 +60,7 @@ class simpleXPath : public SimpleSAXHandler {
   private:
     bool matches() const;
 
-    std::string m_Document;
+    std::shared_ptr<const std::string> m_Document;
     std::vector<XPathStep> m_Query;
     std::vector<XPathStep> m_Open;
     std::string m_Result;

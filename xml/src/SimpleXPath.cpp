@@ -1,6 +1,8 @@
 #include "SimpleXPath.h"
 
 #include <climits>
+#include <iterator>
+#include <utility>
 
 #include "qor/ByteReader.h"
 
@@ -91,9 +93,14 @@ void XPathStep::reset() {
     predicateValue.clear();
 }
 
-simpleXPath::simpleXPath(const std::string& document) : m_Document(document.c_str()) {}
+simpleXPath::simpleXPath(const std::string& document)
+    : m_Document(std::make_shared<const std::string>(document.c_str())) {}
 
-simpleXPath::simpleXPath(const char* document) : m_Document(document ? document : "") {}
+simpleXPath::simpleXPath(const char* document)
+    : m_Document(std::make_shared<const std::string>(document ? document : "")) {}
+
+simpleXPath::simpleXPath(std::shared_ptr<const std::string> document)
+    : m_Document(document ? std::move(document) : std::make_shared<const std::string>()) {}
 
 std::vector<XPathStep> simpleXPath::compile(const std::string& path) {
     std::vector<XPathStep> steps;
@@ -114,11 +121,23 @@ std::string simpleXPath::evaluate(const std::string& path) {
 }
 
 std::string simpleXPath::evaluate(const char* path) {
-    SimpleSAXParser parser(this);
     std::vector<XPathStep> steps = compile(path ? path : "");
-    m_Query.insert(m_Query.end(), steps.begin(), steps.end());
+    bool canMatch = true;
+    for (const XPathStep& step : steps)
+        canMatch = canMatch && step.predicateKind != kUndefinedKind;
+    if (!canMatch) {
+        // No element can match, so no event is needed; the document is still
+        // parsed, without a handler, so that a malformed one reports its
+        // error line just as a query that matches nothing does.
+        m_Result.clear();
+        SimpleSAXParser(nullptr).parse(*m_Document);
+        return m_Result;
+    }
+    SimpleSAXParser parser(this);
+    m_Query.insert(m_Query.end(), std::make_move_iterator(steps.begin()),
+                   std::make_move_iterator(steps.end()));
     m_Stop = false;
-    parser.parse(m_Document);
+    parser.parse(*m_Document);
     m_Query.clear();
     return m_Result;
 }
@@ -137,7 +156,8 @@ void simpleXPath::startElement(const char* name, const attributes& attrs) {
     m_Scratch.index = m_LastClosed.name == m_Scratch.name ? m_LastClosed.index + 1 : 1;
     if (m_Scratch.index <= 0)
         m_Scratch.index = INT32_MAX;  // saturate rather than wrap on absurd sibling runs
-    m_Open.push_back(m_Scratch);
+    // m_Scratch is reset before every use, so its contents can move.
+    m_Open.push_back(std::move(m_Scratch));
 }
 
 void simpleXPath::characters(const char* text, int32_t count) {
@@ -176,7 +196,7 @@ void simpleXPath::endElement(const char* name) {
         m_Result = m_Open.back().text;
         m_Stop = true;
     }
-    m_LastClosed = m_Open.back();
+    m_LastClosed = std::move(m_Open.back());
     m_Open.pop_back();
 }
 
