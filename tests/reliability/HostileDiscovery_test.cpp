@@ -255,14 +255,24 @@ class HostileDiscovery : public ::testing::Test {
         ASSERT_EQ(std::string(ready), "ready\n");
     }
 
-    // Lists with the backend installed under `name`, inside the backend namespace.
-    RunResult list(const std::string& name) {
+    // Runs the backend installed under `name` inside the backend namespace:
+    // listing without job arguments, job mode with them.
+    RunResult list(const std::string& name, const std::vector<std::string>& jobArgs = {},
+                   const std::vector<std::string>& env = {}) {
         std::string program = m_Dir->path(name);
         EXPECT_EQ(0, sh("cp " + std::string(NETBACKEND_BIN) + " '" + program + "'"));
-        return qor::reliability::runProcess(
-            {"ip", "netns", "exec", m_Backend, "env", "-i", "TMPDIR=" + m_Dir->path("tmp"),
-             qor::reliability::asanOptionsWithProbe(), program},
-            40);
+        std::vector<std::string> argv = {"ip",
+                                         "netns",
+                                         "exec",
+                                         m_Backend,
+                                         "env",
+                                         "-i",
+                                         "TMPDIR=" + m_Dir->path("tmp"),
+                                         qor::reliability::asanOptionsWithProbe()};
+        argv.insert(argv.end(), env.begin(), env.end());
+        argv.push_back(program);
+        argv.insert(argv.end(), jobArgs.begin(), jobArgs.end());
+        return qor::reliability::runProcess(argv, 40);
     }
 
     std::unique_ptr<TempDir> m_Dir;
@@ -344,4 +354,29 @@ TEST_F(HostileDiscovery, GenericBuildStillListsTheWellFormedPrinters) {
     EXPECT_LE(got.size(), 3u + hostileDatagrams().size());
     EXPECT_GT(r.seconds, 14.0);
     EXPECT_LT(r.seconds, 22.0);
+}
+
+TEST_F(HostileDiscovery, JobModeExecsTheSocketBackendForTheWellFormedMatch) {
+    // The query datagram among the hostile ones carries the same hardware
+    // address with another IP address; it is no response and must not match.
+    std::string text;
+    for (const Bytes& d : hostileDatagrams())
+        text += "raw hex=" + hex(d) + "\n";
+    text += tamoPrinter("wanted", 1500, "80000000C0FF", "10.77.0.60", "Tamo Wanted");
+    startResponder(text);
+    std::string serverbin = m_Dir->path("serverbin");
+    ASSERT_EQ(0, sh("mkdir -p '" + serverbin + "/backend' && cp " + SOCKET_RECORDER_BIN + " '" +
+                    serverbin + "/backend/socket'"));
+    RunResult r = list("tamo", {"42", "alice", "title", "1", "opt=1"},
+                       {"DEVICE_URI=tamo://0100000003FF", "CUPS_SERVERBIN=" + serverbin});
+    EXPECT_FALSE(r.killed);
+    EXPECT_FALSE(qor::reliability::hasRuntimeReport(r.err)) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_GT(r.seconds, 1.4);
+    EXPECT_LT(r.seconds, 6.0) << "the exec comes at the first accepted match";
+    std::string record = m_Dir->read("serverbin/record.txt");
+    EXPECT_NE(record.find("ARG0=socket://10.77.0.60\nARG1=42\nARG2=alice\n"), std::string::npos)
+        << record;
+    EXPECT_NE(record.find("ENV DEVICE_URI=socket://10.77.0.60\n"), std::string::npos) << record;
 }
