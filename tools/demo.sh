@@ -125,17 +125,16 @@ echo
 show "$vprinter" --kind direct -- "$qorlist" -m
 echo
 
-section "qorconfig: join a WPA2 network, then read the network name and the address"
+section "qorconfig: join a WPA2 network; the printer reports the address it obtained"
 cat >"$work/printer.conf" <<'EOF'
 ssid = OfficeNet
 ip = 10.20.30.40
 EOF
 show "$vprinter" --scenario "$work/printer.conf" --journal "$work/journal.json" -- \
-  "$qorconfig" -c --ssid="OfficeNet" --mode=Managed --security=WPA2 --passwd=s3cret-pass
-show "$vprinter" --scenario "$work/printer.conf" -- "$qorconfig" -s
-show "$vprinter" --scenario "$work/printer.conf" -- "$qorconfig" -ip
-echo "What the printer received (journal):"
+  "$qorconfig" --ssid="OfficeNet" --mode=Managed --security=WPA2 --passwd=s3cret-pass
+echo "What the printer received (its journal; standard error above shows the password masked):"
 cat "$work/journal.json"
+show "$vprinter" --scenario "$work/printer.conf" -- "$qorconfig" -s
 
 section "qorconfig: the printer's certificate defaults"
 show "$vprinter" -- "$qorconfig" -rcerdefs
