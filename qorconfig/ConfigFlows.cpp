@@ -142,8 +142,10 @@ int set8021xOptions(WirelessConfigurator& c) {
 
 int configure8021x(WirelessConfigurator& c) {
     std::fputs("D [QOR] Configuring for 8021x...\n", stderr);
-    int result = 0;
-    if (set8021xOptions(c) == 0) {
+    // A refused or unanswered options message is the flow's result: the
+    // network message is not sent then, and success would be a false report.
+    int result = set8021xOptions(c);
+    if (result == 0) {
         c.clearMessage();
         size_t n = c.addMode();
         n += c.addSecurity();

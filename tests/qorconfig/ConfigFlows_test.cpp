@@ -120,13 +120,13 @@ TEST(Configure8021x, RejectedOptionsSkipSecondMessageButQueryStatus) {
     r.config.security = "802.1x";
     r.config.encryption = "WEP-STATIC";
     r.log->replies = {bytesOf({0x02})};
-    EXPECT_EQ(r.run(advancedConfig), 0);
+    EXPECT_EQ(r.run(advancedConfig), 1);
     ASSERT_EQ(r.log->exchanges.size(), 2u);
     EXPECT_FALSE(r.log->exchanges[0].stream);
     EXPECT_TRUE(r.log->exchanges[1].stream);
     EXPECT_EQ(r.log->exchanges[1].sleepSeconds, 3u);
     EXPECT_NE(r.err.find("D [QOR] Setting 802.1x ret = 1\n"), std::string::npos);
-    EXPECT_NE(r.err.find("D [QOR] Adv 8021x ret = 0\n"), std::string::npos);
+    EXPECT_NE(r.err.find("D [QOR] Adv 8021x ret = 1\n"), std::string::npos);
 }
 
 TEST(ShowSsid, NameOffsetDependsOnForwarding) {
@@ -346,6 +346,19 @@ TEST(ConfigCommand, RetriesWithoutForwardingAfterMinusOne) {
     ASSERT_EQ(r.log->exchanges.size(), 2u);
     EXPECT_EQ(r.log->exchanges[0].request.size(), 18u);
     EXPECT_EQ(r.log->exchanges[1].request.size(), 9u);
+}
+
+TEST(ConfigCommand, Unanswered8021xOptionsAreRetriedWithoutForwarding) {
+    CommandRig r;
+    // Wrapped options: error answer; status query; unwrapped: options and
+    // network message accepted; status query.
+    r.log->replies = {kError, {}, kOk, kOk, {}};
+    EXPECT_EQ(r.run({"qorconfig", "-ca", "--security=802.1x", "--ssid=A"}), 0) << r.err;
+    ASSERT_EQ(r.log->exchanges.size(), 5u);
+    EXPECT_EQ(r.log->exchanges[0].request[5], 0x63);
+    EXPECT_EQ(r.log->exchanges[2].request[5], 0xDA);
+    EXPECT_NE(r.err.find("D [QOR] Adv 8021x ret = -1\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("D [QOR] Adv 8021x ret = 0\n"), std::string::npos) << r.err;
 }
 
 TEST(ConfigCommand, NoRetryForAdapterAndReset) {

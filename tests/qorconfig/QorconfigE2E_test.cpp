@@ -282,12 +282,13 @@ TEST_F(QorconfigE2E, Advanced8021xWithWepStaticThenNetworkThenStatus) {
 
 TEST_F(QorconfigE2E, Advanced8021xRejectedOptionsStillQueryStatus) {
     RunResult r = rig.run("write_status = 2\n", {"-ca", "--security=802.1x", "--ssid=Home"});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 1) << "a refused options message is no success\n" << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
     EXPECT_EQ(requests[0].kind, "write");
     EXPECT_EQ(requests[1].hex, forwarded(readRequest("2A1D")));
     EXPECT_TRUE(contains(r.err, "D [QOR] Setting 802.1x ret = 1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Adv 8021x ret = 1\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "D [QOR] Validate certificate? 0\n")) << r.err;
 }
 
