@@ -19,9 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t half = copy.size() / 2;
     assembler.feed(qor::ByteSpan(copy.data(), half));
     vprinter::Bytes packet, garbage;
-    while (assembler.next(packet, garbage)) printer.handle(packet);
+    while (assembler.next(packet, garbage))
+        printer.handle(packet);
     assembler.feed(qor::ByteSpan(copy.data() + half, copy.size() - half));
-    while (assembler.next(packet, garbage)) printer.handle(packet);
+    while (assembler.next(packet, garbage))
+        printer.handle(packet);
     bool complete = false;
     vprinter::parseRecords(qor::ByteSpan(copy.data(), copy.size()), complete);
     return 0;

@@ -25,12 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A printer made from it answers the usual requests without failing.
     vprinter::Printer printer(scenario);
     static const char* const requests[] = {
-        "A5000650E0D8002839",                   // survey
+        "A5000650E0D8002839",                    // survey
         "A5000F50E063020009A5000650E0D8002839",  // forwarded survey
-        "A5000650E0D8000A02",                   // address
-        "A5000650E0D8002815",                   // connection
-        "A5000750E08100020509",                 // direct support
-        "A5000B50E0DA0128080000024100",         // write of the network name
+        "A5000650E0D8000A02",                    // address
+        "A5000650E0D8002815",                    // connection
+        "A5000750E08100020509",                  // direct support
+        "A5000B50E0DA0128080000024100",          // write of the network name
     };
     for (const char* hex : requests) {
         vprinter::Bytes packet;

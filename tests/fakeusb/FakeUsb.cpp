@@ -49,7 +49,9 @@ State& state() {
     return *s;
 }
 
-void record(const std::string& call) { state().recorder.calls.push_back(call); }
+void record(const std::string& call) {
+    state().recorder.calls.push_back(call);
+}
 
 void build() {
     State& s = state();
@@ -67,7 +69,8 @@ void build() {
         std::snprintf(bus->dirname, sizeof bus->dirname, "%s", name.c_str());
         struct usb_device* previousDevice = nullptr;
         for (const Device& d : s.devices) {
-            if (d.bus != name) continue;
+            if (d.bus != name)
+                continue;
             auto dev = std::make_unique<struct usb_device>();
             std::memset(dev.get(), 0, sizeof(struct usb_device));
             std::snprintf(dev->filename, sizeof dev->filename, "%s", d.filename.c_str());
@@ -81,7 +84,8 @@ void build() {
                     const Configuration& cfg = d.configurations[c];
                     cfgs[c].bConfigurationValue = cfg.value;
                     cfgs[c].bNumInterfaces = static_cast<uint8_t>(cfg.interfaces.size());
-                    std::unique_ptr<usb_interface[]> ifs(new usb_interface[cfg.interfaces.size() + 1]());
+                    std::unique_ptr<usb_interface[]> ifs(
+                        new usb_interface[cfg.interfaces.size() + 1]());
                     for (size_t i = 0; i < cfg.interfaces.size(); ++i) {
                         const Interface& intf = cfg.interfaces[i];
                         std::unique_ptr<usb_interface_descriptor[]> as(
@@ -132,14 +136,17 @@ void build() {
 // With no scripted device, QOR_FAKEUSB_NODE makes one printer over a node.
 void deviceFromEnvironment() {
     State& s = state();
-    if (!s.devices.empty() || s.nodeMode) return;
+    if (!s.devices.empty() || s.nodeMode)
+        return;
     const char* node = std::getenv("QOR_FAKEUSB_NODE");
-    if (!node || !*node) return;
+    if (!node || !*node)
+        return;
     const char* bus = std::getenv("QOR_FAKEUSB_BUS");
     const char* device = std::getenv("QOR_FAKEUSB_DEVICE");
     const char* packet = std::getenv("QOR_FAKEUSB_PACKET");
     int packetSize = packet ? std::atoi(packet) : 64;
-    if (packetSize <= 0 || packetSize > 4096) packetSize = 64;
+    if (packetSize <= 0 || packetSize > 4096)
+        packetSize = 64;
     s.devices.push_back(printerDevice(bus && *bus ? bus : "1", device && *device ? device : "2",
                                       static_cast<uint16_t>(packetSize)));
     s.nodeMode = true;
@@ -192,7 +199,9 @@ void queueWriteResult(int result) {
     s.writes.push_back(result);
 }
 
-Recorder& recorder() { return state().recorder; }
+Recorder& recorder() {
+    return state().recorder;
+}
 
 Device printerDevice(const std::string& bus, const std::string& filename, uint16_t maxPacketSize) {
     Device d;
@@ -245,7 +254,8 @@ usb_dev_handle* usb_open(struct usb_device* dev) {
     std::lock_guard<std::mutex> hold(state().lock);
     fakeusb::record(std::string("open ") + dev->bus->dirname + "/" + dev->filename);
     const fakeusb::Device* d = static_cast<const fakeusb::Device*>(dev->dev);
-    if (!d || d->failOpen) return nullptr;
+    if (!d || d->failOpen)
+        return nullptr;
     auto* h = new fakeusb::Handle();
     h->device = d;
     if (state().nodeMode) {
@@ -264,7 +274,8 @@ int usb_close(usb_dev_handle* dev) {
     std::lock_guard<std::mutex> hold(state().lock);
     auto* h = reinterpret_cast<fakeusb::Handle*>(dev);
     fakeusb::record("close");
-    if (h->fd >= 0) ::close(h->fd);
+    if (h->fd >= 0)
+        ::close(h->fd);
     delete h;
     --state().recorder.openHandles;
     return 0;
@@ -281,7 +292,8 @@ int usb_claim_interface(usb_dev_handle* dev, int interface) {
     auto* h = reinterpret_cast<fakeusb::Handle*>(dev);
     fakeusb::record("claim " + std::to_string(interface));
     const auto& bad = h->device->unclaimable;
-    if (std::find(bad.begin(), bad.end(), interface) != bad.end()) return -16;  // -EBUSY
+    if (std::find(bad.begin(), bad.end(), interface) != bad.end())
+        return -16;  // -EBUSY
     return 0;
 }
 
@@ -305,9 +317,11 @@ int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeou
                         std::to_string(timeout));
     }
     if (h->fd >= 0) {
-        if (fakeusb::waitFd(h->fd, POLLIN, timeout) <= 0) return -110;
+        if (fakeusb::waitFd(h->fd, POLLIN, timeout) <= 0)
+            return -110;
         ssize_t n = ::read(h->fd, bytes, static_cast<size_t>(size));
-        if (n < 0) return errno == EAGAIN ? -110 : -5;
+        if (n < 0)
+            return errno == EAGAIN ? -110 : -5;
         return static_cast<int>(n);
     }
     std::unique_lock<std::mutex> hold(state().lock);
@@ -329,7 +343,8 @@ int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeou
     size_t n = std::min(step.bytes.size(), static_cast<size_t>(size));
     std::memcpy(bytes, step.bytes.data(), n);
     step.bytes.erase(step.bytes.begin(), step.bytes.begin() + static_cast<long>(n));
-    if (step.bytes.empty()) reads.pop_front();
+    if (step.bytes.empty())
+        reads.pop_front();
     return static_cast<int>(n);
 }
 
@@ -341,9 +356,11 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
                         std::to_string(timeout));
     }
     if (h->fd >= 0) {
-        if (fakeusb::waitFd(h->fd, POLLOUT, timeout) <= 0) return -110;
+        if (fakeusb::waitFd(h->fd, POLLOUT, timeout) <= 0)
+            return -110;
         ssize_t n = ::write(h->fd, bytes, static_cast<size_t>(size));
-        if (n < 0) return errno == EAGAIN ? -110 : -5;
+        if (n < 0)
+            return errno == EAGAIN ? -110 : -5;
         return static_cast<int>(n);
     }
     std::lock_guard<std::mutex> hold(state().lock);
@@ -351,7 +368,8 @@ int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int
     if (!state().writes.empty()) {
         result = state().writes.front();
         state().writes.pop_front();
-        if (result > size) result = size;
+        if (result > size)
+            result = size;
     }
     if (result > 0) {
         auto& w = state().recorder.written;

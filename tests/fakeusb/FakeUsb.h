@@ -10,8 +10,8 @@
 namespace fakeusb {
 
 struct Endpoint {
-    uint8_t address = 0;       // bit 0x80: IN
-    uint8_t attributes = 2;    // 2: bulk
+    uint8_t address = 0;     // bit 0x80: IN
+    uint8_t attributes = 2;  // 2: bulk
     uint16_t maxPacketSize = 64;
 };
 
@@ -31,8 +31,8 @@ struct Configuration {
 };
 
 struct Device {
-    std::string bus = "001";      // directory name, read as a number
-    std::string filename = "002"; // file name, read as a number
+    std::string bus = "001";       // directory name, read as a number
+    std::string filename = "002";  // file name, read as a number
     std::vector<Configuration> configurations;
     bool failOpen = false;
     std::vector<int> unclaimable;  // interface numbers whose claim fails

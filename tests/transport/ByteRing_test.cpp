@@ -34,7 +34,8 @@ TEST(ByteRing, WrapsAroundTheEnd) {
     ASSERT_TRUE(ring.put(second, 7));  // wraps past the 9-byte storage
     EXPECT_TRUE(ring.isFull());
     ASSERT_TRUE(ring.get(out, 8));
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), (std::vector<uint8_t>{6, 7, 8, 9, 10, 11, 12, 13}));
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 8),
+              (std::vector<uint8_t>{6, 7, 8, 9, 10, 11, 12, 13}));
     EXPECT_TRUE(ring.isEmpty());
 }
 

@@ -42,12 +42,14 @@ TEST(HexDump, ShortLineIsOneLineWithCharacters) {
 
 TEST(HexDump, PadsTheLastLineToSixteen) {
     uint8_t data[18];
-    for (int i = 0; i < 18; ++i) data[i] = static_cast<uint8_t>(0x30 + i);
+    for (int i = 0; i < 18; ++i)
+        data[i] = static_cast<uint8_t>(0x30 + i);
     CaptureStderr();
     hexDump(data, sizeof data);
     std::string expected =
         "30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F |0123456789:;<=>?\n"
-        "40 41 " + std::string(14 * 3, ' ') + "|@A\n";
+        "40 41 " +
+        std::string(14 * 3, ' ') + "|@A\n";
     EXPECT_EQ(GetCapturedStderr(), expected);
 }
 

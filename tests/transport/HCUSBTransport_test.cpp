@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 // One hold on the shared transport for the length of a test.
 class TransportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fakeusb::reset();
         m_Transport = HCUSBTransport::getInstance();
@@ -76,7 +76,8 @@ TEST_F(TransportTest, PathWithoutColonOrDevUsbIsRefused) {
 }
 
 TEST_F(TransportTest, DevUsbWithoutNumberIsRefused) {
-    for (const char* path : {"/dev/usb", "/dev/usb/", "/dev/usb/lp", "/dev/usb/usblp", "/dev/usb/foo1"}) {
+    for (const char* path :
+         {"/dev/usb", "/dev/usb/", "/dev/usb/lp", "/dev/usb/usblp", "/dev/usb/foo1"}) {
         EXPECT_EQ(m_Transport->open(path), -1) << path;
         EXPECT_EQ(m_Transport->connector(), nullptr) << path;
     }
@@ -102,16 +103,20 @@ TEST_F(TransportTest, DevUsbOutOfRangeNumberFailsToOpen) {
 }
 
 TEST_F(TransportTest, UsblpPathOpensLpNodeInPrivateNamespace) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a mount namespace";
     Pty pty;
     ASSERT_TRUE(pty.openPair());
     HCUSBTransport* transport = m_Transport;
     int rc = qortest::runWithDeviceNode(pty.slave, 0, [transport] {
-        if (transport->open("/dev/usb/usblp0") != 0) return false;
+        if (transport->open("/dev/usb/usblp0") != 0)
+            return false;
         auto* c = dynamic_cast<USBLPConnector*>(transport->connector());
-        if (!c || std::string(c->devicePath()) != "/dev/usb/lp0") return false;
+        if (!c || std::string(c->devicePath()) != "/dev/usb/lp0")
+            return false;
         const uint8_t req[] = {0xA5, 0x00, 0x01, 0x50};
-        if (transport->write(req, sizeof req) != 4) return false;
+        if (transport->write(req, sizeof req) != 4)
+            return false;
         return transport->close() == 0;
     });
     ASSERT_NE(rc, 77) << "could not put the node at /dev/usb in a private mount namespace";
@@ -120,7 +125,7 @@ TEST_F(TransportTest, UsblpPathOpensLpNodeInPrivateNamespace) {
 }
 
 class TransportOverPty : public TransportTest {
-protected:
+  protected:
     void SetUp() override {
         TransportTest::SetUp();
         ASSERT_TRUE(m_Pty.openPair());

@@ -22,7 +22,7 @@ int count(const std::string& call) {
 }
 
 class LibUsbConnectorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fakeusb::reset(); }
     void TearDown() override { fakeusb::reset(); }
 };
@@ -105,7 +105,8 @@ TEST_F(LibUsbConnectorTest, ReadCollectsPacketsUntilSize) {
     LibUsbConnector c(7);
     ASSERT_EQ(c.openDevice(1, 2), 0);
     std::vector<uint8_t> reply(40);
-    for (size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < reply.size(); ++i)
+        reply[i] = static_cast<uint8_t>(i);
     fakeusb::queueRead({reply, 0});
     uint8_t buf[40] = {};
     EXPECT_EQ(c.read(buf, 40), 40);
@@ -198,7 +199,8 @@ TEST_F(LibUsbConnectorTest, EndlessTimeoutsAreBoundedThenFail) {
     fakeusb::addDevice(fakeusb::printerDevice("001", "002", 64));
     LibUsbConnector c(7);
     ASSERT_EQ(c.openDevice(1, 2), 0);
-    for (int i = 0; i < 100; ++i) fakeusb::queueWriteResult(-110);
+    for (int i = 0; i < 100; ++i)
+        fakeusb::queueWriteResult(-110);
     std::vector<uint8_t> request(10, 3);
     EXPECT_EQ(c.write(request.data(), request.size()), 0);
     EXPECT_EQ(c.status(), IO_FAILED);
@@ -212,7 +214,8 @@ TEST_F(LibUsbConnectorTest, RetryBoundIsInjectable) {
     LibUsbConnector c(7);
     ASSERT_EQ(c.openDevice(1, 2), 0);
     c.setWriteRetryBound(2, 30000);
-    for (int i = 0; i < 10; ++i) fakeusb::queueWriteResult(-110);
+    for (int i = 0; i < 10; ++i)
+        fakeusb::queueWriteResult(-110);
     const uint8_t b[] = {1, 2};
     EXPECT_EQ(c.write(b, 2), 0);
     EXPECT_EQ(c.status(), IO_FAILED);

@@ -27,16 +27,16 @@ TEST(NpaStream, SkipsGarbageBeforeStartByte) {
 }
 
 TEST(NpaStream, ErrorReplyStopsAndContributesNothing) {
-    ScriptedTransport t({0xA5, 0x00, 0x03, 0xD0, 0xE0, 0xD8,   // error reply
-                         0xA5, 0x00, 0x02, 0x50, 0x01});       // never read
+    ScriptedTransport t({0xA5, 0x00, 0x03, 0xD0, 0xE0, 0xD8,  // error reply
+                         0xA5, 0x00, 0x02, 0x50, 0x01});      // never read
     EXPECT_TRUE(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags).empty());
     EXPECT_EQ(t.consumed(), 6u);
 }
 
 TEST(NpaStream, MoreFlagContinuesToNextPacket) {
-    ScriptedTransport t({0xA5, 0x00, 0x02, 0x70, 0x01,   // 0x20: more follows
-                         0xA5, 0x00, 0x03, 0x50, 0x02, 0x03,
-                         0xA5, 0x00, 0x02, 0x50, 0x09}); // not read: the last one ended it
+    ScriptedTransport t({0xA5, 0x00, 0x02, 0x70, 0x01,  // 0x20: more follows
+                         0xA5, 0x00, 0x03, 0x50, 0x02, 0x03, 0xA5, 0x00, 0x02, 0x50,
+                         0x09});  // not read: the last one ended it
     EXPECT_EQ(readNpaStream(t, 5, NpaHeaderMode::StartByteFirst, keepAfterFlags),
               (Bytes{0x01, 0x02, 0x03}));
     EXPECT_EQ(t.consumed(), 11u);
@@ -57,7 +57,8 @@ TEST(NpaStream, RejectedPacketIsDroppedAndReadingGoesOn) {
     auto onlyBB = [](ByteSpan body, Bytes& kept) {
         ByteReader r(body);
         uint8_t flags = 0, value = 0;
-        if (!r.readU8(flags) || !r.readU8(value) || value != 0xBB) return false;
+        if (!r.readU8(flags) || !r.readU8(value) || value != 0xBB)
+            return false;
         kept.push_back(value);
         return true;
     };
@@ -86,8 +87,8 @@ TEST(NpaExchange, OnceOpensWritesReadsCloses) {
     const Bytes request{0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39};
     ScriptedTransport t({0xA5, 0x00, 0x02, 0x50, 0x01});
     uint8_t buf[100] = {};
-    EXPECT_EQ(exchangeNpaOnce(t, "/dev/usb/lp0", request.data(), request.size(), 0, buf, sizeof buf),
-              5);
+    EXPECT_EQ(
+        exchangeNpaOnce(t, "/dev/usb/lp0", request.data(), request.size(), 0, buf, sizeof buf), 5);
     EXPECT_EQ(t.m_Opened, std::vector<std::string>{"/dev/usb/lp0"});
     EXPECT_EQ(t.m_Written, request);
     EXPECT_EQ(t.m_Closes, 1);

@@ -30,7 +30,8 @@ struct Pty {
 
     bool openPair() {
         char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return false;
         struct termios raw;
         tcgetattr(slave, &raw);
         cfmakeraw(&raw);
@@ -43,7 +44,8 @@ struct Pty {
         size_t done = 0;
         while (done < bytes.size()) {
             ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += static_cast<size_t>(n);
         }
         return true;
@@ -60,15 +62,18 @@ struct Pty {
             if (select(master + 1, &set, nullptr, nullptr, &tv) > 0) {
                 uint8_t buf[4096];
                 ssize_t n = ::read(master, buf, std::min(sizeof buf, max - out.size()));
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 out.insert(out.end(), buf, buf + n);
             }
         }
         return out;
     }
     ~Pty() {
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
+        if (master >= 0)
+            ::close(master);
+        if (slave >= 0)
+            ::close(slave);
     }
 };
 
@@ -79,35 +84,46 @@ struct Pty {
 inline int runWithDeviceNode(int slave, int number, const std::function<bool()>& body,
                              int seconds = 30) {
     pid_t pid = fork();
-    if (pid < 0) return -1;
+    if (pid < 0)
+        return -1;
     if (pid == 0) {
         alarm(static_cast<unsigned>(seconds));
-        if (unshare(CLONE_NEWNS) != 0) _exit(77);
+        if (unshare(CLONE_NEWNS) != 0)
+            _exit(77);
         // Nothing below may propagate to the machine's namespace.
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            _exit(77);
         // A descriptor opened before unshare() belongs to the old namespace's
         // mount and cannot be bind-mounted here: open the node again.
         char link[64];
         std::snprintf(link, sizeof link, "/proc/self/fd/%d", slave);
         char slavePath[256] = {};
-        if (readlink(link, slavePath, sizeof slavePath - 1) <= 0) _exit(77);
+        if (readlink(link, slavePath, sizeof slavePath - 1) <= 0)
+            _exit(77);
         int reopened = ::open(slavePath, O_RDWR | O_NOCTTY);
-        if (reopened < 0) _exit(77);
+        if (reopened < 0)
+            _exit(77);
         char source[64];
         std::snprintf(source, sizeof source, "/proc/self/fd/%d", reopened);
-        if (mount("qortransport", "/dev", "tmpfs", 0, "mode=0755") != 0) _exit(77);
-        if (mkdir("/dev/usb", 0755) != 0) _exit(77);
+        if (mount("qortransport", "/dev", "tmpfs", 0, "mode=0755") != 0)
+            _exit(77);
+        if (mkdir("/dev/usb", 0755) != 0)
+            _exit(77);
         char target[64];
         std::snprintf(target, sizeof target, "/dev/usb/lp%d", number);
         int made = ::open(target, O_CREAT | O_WRONLY, 0600);
-        if (made < 0) _exit(77);
+        if (made < 0)
+            _exit(77);
         ::close(made);
-        if (mount(source, target, nullptr, MS_BIND, nullptr) != 0) _exit(77);
+        if (mount(source, target, nullptr, MS_BIND, nullptr) != 0)
+            _exit(77);
         _exit(body() ? 0 : 1);
     }
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
     return -1;
 }
 

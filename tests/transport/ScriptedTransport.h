@@ -13,7 +13,7 @@
 namespace qortest {
 
 class ScriptedTransport : public qor::CommTransport {
-public:
+  public:
     explicit ScriptedTransport(std::vector<uint8_t> reply = {}) : m_Reply(std::move(reply)) {}
 
     int open(const std::string& path) override {
@@ -27,7 +27,8 @@ public:
     int read(uint8_t* buffer, size_t size) override {
         ++m_Reads;
         size_t n = std::min(size, m_Reply.size() - m_Offset);
-        if (n) std::memcpy(buffer, m_Reply.data() + m_Offset, n);
+        if (n)
+            std::memcpy(buffer, m_Reply.data() + m_Offset, n);
         m_Offset += n;
         return static_cast<int>(n);
     }

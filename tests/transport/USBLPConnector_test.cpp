@@ -39,7 +39,7 @@ TEST(USBLPConnectorPath, OutOfRangeFormsNoPathAndOpenFails) {
 }
 
 class USBLPConnectorPty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_Pty.openPair());
         ASSERT_TRUE(m_Connector.setDevicePath(m_Pty.slavePath.c_str()));
@@ -83,7 +83,8 @@ TEST_F(USBLPConnectorPty, WriteWholeIsOk) {
 TEST_F(USBLPConnectorPty, LargeWriteIsCompletedAfterShortWrites) {
     // A certificate upload is 16 KiB; the terminal takes far less per write.
     std::vector<uint8_t> request(16384);
-    for (size_t i = 0; i < request.size(); ++i) request[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < request.size(); ++i)
+        request[i] = static_cast<uint8_t>(i * 7);
     std::vector<uint8_t> received;
     std::thread printer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -157,12 +158,14 @@ TEST(USBLPConnectorOpen, MissingNodeFails) {
 }
 
 TEST(USBLPConnectorOpen, OpensTheFormedPathInAPrivateNamespace) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a mount namespace";
     Pty pty;
     ASSERT_TRUE(pty.openPair());
     int rc = qortest::runWithDeviceNode(pty.slave, 3, [] {
         USBLPConnector c("/dev/usb/lp", 3);
-        if (c.open() != 0) return false;
+        if (c.open() != 0)
+            return false;
         const uint8_t hello[] = {'h', 'i'};
         return c.write(hello, 2) == 2;
     });

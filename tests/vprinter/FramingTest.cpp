@@ -15,8 +15,9 @@ Bytes hex(const std::string& text) {
 TEST(PacketAssembler, CutsBackToBackPacketsOfOneWrite) {
     PacketAssembler a;
     // preamble (flags 80) then a forward packet, as the forwarded survey sends them
-    a.feed(hex("A5001080A45BA45B10EFA45B11EE00FF13EC2E"
-               "A5000F50E0630200 09 A5000650E0D8002839"));
+    a.feed(
+        hex("A5001080A45BA45B10EFA45B11EE00FF13EC2E"
+            "A5000F50E0630200 09 A5000650E0D8002839"));
     Bytes p, g;
     ASSERT_TRUE(a.next(p, g));
     EXPECT_EQ(toHex(p), "A5001080A45BA45B10EFA45B11EE00FF13EC2E");
@@ -66,8 +67,8 @@ TEST(RequestParse, ReadsHeaderAndRefusesShortPackets) {
     EXPECT_EQ(r.command, 0xD8);
     EXPECT_EQ(toHex(r.params.toVector()), "002839");
     EXPECT_FALSE(parseRequest(hex("A5000750E0D8002839"), r));  // declared length too long
-    EXPECT_FALSE(parseRequest(hex("A5000150"), r));             // no class or command
-    EXPECT_FALSE(parseRequest(hex("5A000650E0D8002839"), r));   // wrong start byte
+    EXPECT_FALSE(parseRequest(hex("A5000150"), r));            // no class or command
+    EXPECT_FALSE(parseRequest(hex("5A000650E0D8002839"), r));  // wrong start byte
     EXPECT_FALSE(parseRequest(Bytes{}, r));
 }
 

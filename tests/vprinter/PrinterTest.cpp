@@ -22,7 +22,8 @@ Bytes hex(const std::string& text) {
 std::string answer(Printer& p, const std::string& request) {
     Handled h = p.handle(hex(request));
     Bytes all;
-    for (const auto& c : h.output) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    for (const auto& c : h.output)
+        all.insert(all.end(), c.bytes.begin(), c.bytes.end());
     return toHex(all);
 }
 
@@ -55,21 +56,30 @@ const char kPreamble[] = "A5001080A45BA45B10EFA45B11EE00FF13EC2E";
 }  // namespace
 
 TEST(DirectPrinter, AnswersReadsWithTheEchoedHeaderAndDataLength) {
-    Printer p(withKind(PrinterKind::Direct, "ssid = Home\nip = 192.168.1.20\nstatus_8021x = 2\n"
-                                            "cert_org = Org\ncert_cn = cn1\n"));
+    Printer p(withKind(PrinterKind::Direct,
+                       "ssid = Home\nip = 192.168.1.20\nstatus_8021x = 2\n"
+                       "cert_org = Org\ncert_cn = cn1\n"));
     // A5, length 8 + data, 50 E0 D8 00 group item, data length, data
-    EXPECT_EQ(answer(p, "A5000650E0D8002808"), "A5000D50E0D8002808000548" "6F6D6500");
+    EXPECT_EQ(answer(p, "A5000650E0D8002808"),
+              "A5000D50E0D8002808000548"
+              "6F6D6500");
     EXPECT_EQ(answer(p, "A5000650E0D8000A02"), "A5000C50E0D8000A020004C0A80114");
     EXPECT_EQ(answer(p, "A5000650E0D8002A1D"), "A5000950E0D8002A1D000102");
-    EXPECT_EQ(answer(p, "A5000650E0D8002A06"), "A5000B50E0D8002A060003" "4F7267");
-    EXPECT_EQ(answer(p, "A5000650E0D8002A0A"), "A5000B50E0D8002A0A0003" "636E31");
+    EXPECT_EQ(answer(p, "A5000650E0D8002A06"),
+              "A5000B50E0D8002A060003"
+              "4F7267");
+    EXPECT_EQ(answer(p, "A5000650E0D8002A0A"),
+              "A5000B50E0D8002A0A0003"
+              "636E31");
     EXPECT_EQ(answer(p, "A5000650E0D800061F"), "A5000950E0D800061F00012D");
     EXPECT_EQ(answer(p, "A5000650E0D8002815"), "A5000C50E0D8002815000400000000");
 }
 
 TEST(DirectPrinter, AnswersTheSurveyWithTheDirectText) {
     Printer p(withKind(PrinterKind::Direct, "survey_direct = Cell 01\\n\nsurvey_forward = XX\n"));
-    EXPECT_EQ(answer(p, "A5000650E0D8002839"), "A5001050E0D80028390008" "43656C6C2030310A");
+    EXPECT_EQ(answer(p, "A5000650E0D8002839"),
+              "A5001050E0D80028390008"
+              "43656C6C2030310A");
 }
 
 TEST(DirectPrinter, AnswersTheSupportQueryWithA12ByteEcho) {
@@ -86,7 +96,9 @@ TEST(ForwardPrinter, WrapsTheInnerAnswerSoItStartsAtOffset10) {
     Printer p(withKind(PrinterKind::Forward, "ssid = A\n"));
     std::string a = answer(p, std::string(kForwardPrefix) + "A5000650E0D8002808");
     // outer: A5 len 50 E0 63 02 00 inner-length, then the inner read answer
-    EXPECT_EQ(a, "A5001450E0630200000D" "A5000A50E0D800280800024100");
+    EXPECT_EQ(a,
+              "A5001450E0630200000D"
+              "A5000A50E0D800280800024100");
     EXPECT_EQ(a.substr(20, 2), "A5");
 }
 
@@ -94,14 +106,19 @@ TEST(ForwardPrinter, AnswersTheForwardedSurveyButNotThePreamble) {
     Printer p(withKind(PrinterKind::Forward, "survey_forward = Cell\n"));
     EXPECT_EQ(answer(p, kPreamble), "");
     EXPECT_EQ(answer(p, std::string(kForwardPrefix) + "A5000650E0D8002839"),
-              "A5001650E0630200000F" "A5000C50E0D80028390004" "43656C6C");
+              "A5001650E0630200000F"
+              "A5000C50E0D80028390004"
+              "43656C6C");
 }
 
 TEST(ForwardPrinter, CutsTheSurveyIntoContinuedPackets) {
     Printer p(withKind(PrinterKind::Forward, "survey_forward = abcd\nsurvey_packets = 2\n"));
     // the first packet carries flags 70 (more follow), the second 50 E0 and the rest
     EXPECT_EQ(answer(p, std::string(kForwardPrefix) + "A5000650E0D8002839"),
-              "A5001470E0630200000D" "A5000A70E0D80028390002" "6162" "A5000450E06364");
+              "A5001470E0630200000D"
+              "A5000A70E0D80028390002"
+              "6162"
+              "A5000450E06364");
 }
 
 TEST(ForwardPrinter, AnswersTheForwardedSupportReadLongerThan18Bytes) {
@@ -123,7 +140,9 @@ TEST(Writes, AnswerWithLastByte01AndChangeWhatReadsReturn) {
     EXPECT_EQ(answer(p, "A5000B50E0DA0128080000024100"), "A5000450E0DA01");
     EXPECT_EQ(answer(p, "A5000650E0D8002808"), "A5000A50E0D800280800024100");
     Printer f(withKind(PrinterKind::Forward, "write_status = 2\n"));
-    EXPECT_EQ(answer(f, "A5001450E063020" "00EA5000B50E0DA0128080000024100"),
+    EXPECT_EQ(answer(f,
+                     "A5001450E063020"
+                     "00EA5000B50E0DA0128080000024100"),
               "A5000E50E06302000007A5000450E0DA02");
 }
 
@@ -136,7 +155,8 @@ TEST(Writes, ResetBringsTheConnectionPollsBackToTheStart) {
 }
 
 TEST(Polls, ConnectionAndAddressComeUpAfterTheirCounts) {
-    Printer p(withKind(PrinterKind::Direct, "connect_after = 2\nip_after = 1\nadapter_after = 1\n"));
+    Printer p(
+        withKind(PrinterKind::Direct, "connect_after = 2\nip_after = 1\nadapter_after = 1\n"));
     EXPECT_EQ(answer(p, "A5000650E0D8002815").substr(22), "00000003");
     EXPECT_EQ(answer(p, "A5000650E0D8002815").substr(22), "00000003");
     EXPECT_EQ(answer(p, "A5000650E0D8002815").substr(22), "00000000");
@@ -155,8 +175,9 @@ TEST(Polls, NeverMeansNever) {
 }
 
 TEST(Faults, ErrorRepliesCarryTheFlagsAtByte3) {
-    Printer p(withKind(PrinterKind::Direct, "fault = read:28:08 error D4 times 1\n"
-                                            "fault = write error D8\n"));
+    Printer p(withKind(PrinterKind::Direct,
+                       "fault = read:28:08 error D4 times 1\n"
+                       "fault = write error D8\n"));
     EXPECT_EQ(answer(p, "A5000650E0D8002808"), "A50006D4E0D8002808");
     EXPECT_EQ(answer(p, "A5000650E0D8002808").substr(6, 2), "50");
     EXPECT_EQ(answer(p, "A5000B50E0DA0128080000024100"), "A50006D8E0DA012808");
@@ -165,11 +186,12 @@ TEST(Faults, ErrorRepliesCarryTheFlagsAtByte3) {
 }
 
 TEST(Faults, SilenceTruncationGarbageAndGarbling) {
-    Printer p(withKind(PrinterKind::Direct, "ssid = A\n"
-                                            "fault = request:1 silent\n"
-                                            "fault = request:2 truncate 5\n"
-                                            "fault = request:3 garbage 00FF\n"
-                                            "fault = request:4 garble\n"));
+    Printer p(withKind(PrinterKind::Direct,
+                       "ssid = A\n"
+                       "fault = request:1 silent\n"
+                       "fault = request:2 truncate 5\n"
+                       "fault = request:3 garbage 00FF\n"
+                       "fault = request:4 garble\n"));
     EXPECT_EQ(answer(p, "A5000650E0D8002808"), "");
     EXPECT_EQ(answer(p, "A5000650E0D8002808"), "A5000A50E0");
     EXPECT_EQ(answer(p, "A5000650E0D8002808"), "00FFA5000A50E0D800280800024100");
@@ -181,7 +203,8 @@ TEST(Faults, SilenceTruncationGarbageAndGarbling) {
 }
 
 TEST(Faults, SplitSendsOneByteAtATimeWithPauses) {
-    Printer p(withKind(PrinterKind::Direct, "ssid = A\nfault = read split 30\nfault = read delay 100\n"));
+    Printer p(
+        withKind(PrinterKind::Direct, "ssid = A\nfault = read split 30\nfault = read delay 100\n"));
     Handled h = p.handle(hex("A5000650E0D8002808"));
     ASSERT_EQ(h.output.size(), 13u);
     EXPECT_EQ(h.output[0].delayMs, 100);
@@ -212,18 +235,19 @@ TEST(JournalLines, RecordReadsForwardsAndDecodedWrites) {
     p.handle(hex("A5001450E06302000EA5000B50E0DA0128080000024100"));
     p.handle(hex("A5000650E0D8002808"));
     p.noteStray(hex("0011"), "bytes before a start byte");
-    EXPECT_EQ(j.text(),
-              "{\"seq\":1,\"kind\":\"read\",\"forwarded\":true,\"command\":\"D8\",\"group\":\"28\","
-              "\"item\":\"39\",\"hex\":\"A5000F50E063020009A5000650E0D8002839\",\"answered\":true}\n"
-              "{\"seq\":2,\"kind\":\"write\",\"forwarded\":true,\"command\":\"DA\","
-              "\"hex\":\"A5001450E06302000EA5000B50E0DA0128080000024100\",\"records\":[{\"group\":"
-              "\"28\",\"item\":\"08\",\"value_hex\":\"4100\",\"value_text\":\"A\\u0000\"}],"
-              "\"answered\":true}\n"
-              "{\"seq\":3,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
-              "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":false,"
-              "\"note\":\"not answered by this kind of printer\"}\n"
-              "{\"seq\":4,\"kind\":\"unknown\",\"forwarded\":false,\"hex\":\"0011\","
-              "\"answered\":false,\"note\":\"bytes before a start byte\"}\n");
+    EXPECT_EQ(
+        j.text(),
+        "{\"seq\":1,\"kind\":\"read\",\"forwarded\":true,\"command\":\"D8\",\"group\":\"28\","
+        "\"item\":\"39\",\"hex\":\"A5000F50E063020009A5000650E0D8002839\",\"answered\":true}\n"
+        "{\"seq\":2,\"kind\":\"write\",\"forwarded\":true,\"command\":\"DA\","
+        "\"hex\":\"A5001450E06302000EA5000B50E0DA0128080000024100\",\"records\":[{\"group\":"
+        "\"28\",\"item\":\"08\",\"value_hex\":\"4100\",\"value_text\":\"A\\u0000\"}],"
+        "\"answered\":true}\n"
+        "{\"seq\":3,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
+        "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":false,"
+        "\"note\":\"not answered by this kind of printer\"}\n"
+        "{\"seq\":4,\"kind\":\"unknown\",\"forwarded\":false,\"hex\":\"0011\","
+        "\"answered\":false,\"note\":\"bytes before a start byte\"}\n");
 }
 
 namespace {
@@ -246,12 +270,14 @@ std::string certAnswer(Printer& p, const std::string& xml) {
     const uint8_t head[] = {0x50, 0xE0, 0xC0, 0x03, 0x00, 0x01};
     Bytes call(head, head + sizeof head);
     call.reserve(sizeof head + xml.size());
-    for (char c : xml) call.push_back(static_cast<uint8_t>(c));
+    for (char c : xml)
+        call.push_back(static_cast<uint8_t>(c));
     Bytes packet = framePacket(call);
     EXPECT_TRUE(p.handle(hex(kPreamble)).output.empty());
     Handled h = p.handle(packet);
     Bytes all;
-    for (const auto& c : h.output) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    for (const auto& c : h.output)
+        all.insert(all.end(), c.bytes.begin(), c.bytes.end());
     // collect what each packet holds after its flags byte
     Bytes kept;
     qor::ByteReader r(all);
@@ -261,10 +287,14 @@ std::string certAnswer(Printer& p, const std::string& xml) {
     while (r.readU8(start) && start == 0xA5 && r.readBE16(length) && r.readBytes(length, body))
         kept.insert(kept.end(), body.from(1).begin(), body.from(1).end());
     EXPECT_TRUE(r.atEnd());
-    if (toHex(qor::ByteSpan(kept).first(7)) != "E0C0030001" "00E0") return "";
+    if (toHex(qor::ByteSpan(kept).first(7)) !=
+        "E0C0030001"
+        "00E0")
+        return "";
     std::string out;
     for (uint8_t b : qor::ByteSpan(kept).from(7))
-        if (b != 0xE0) out.push_back(static_cast<char>(b));
+        if (b != 0xE0)
+            out.push_back(static_cast<char>(b));
     return out;
 }
 
@@ -294,9 +324,10 @@ std::string uploadCa(const std::string& fileName, const std::string& pem) {
 
 TEST(CertManager, KeepsCasAndCertificatesInItsStore) {
     Printer p(withKind(PrinterKind::Direct, "ca = RootCA\ncert = old\n"));
-    EXPECT_NE(certAnswer(p, certCall("queryCAList", "")).find(
-                  "<child name=\"cert_list\"><ListElem><StringElem>RootCA</StringElem></ListElem>"),
-              std::string::npos);
+    EXPECT_NE(
+        certAnswer(p, certCall("queryCAList", ""))
+            .find("<child name=\"cert_list\"><ListElem><StringElem>RootCA</StringElem></ListElem>"),
+        std::string::npos);
     std::string pem =
         vptest::pemCertificate("/O=Acme/CN=Other", "20200301000000Z", "20300301000000Z");
     ASSERT_FALSE(pem.empty());
@@ -307,15 +338,19 @@ TEST(CertManager, KeepsCasAndCertificatesInItsStore) {
             .find("<StringElem>RootCA</StringElem><StringElem>Other_Mar__1_2020_To_Mar__1_2030"
                   "</StringElem></ListElem>"),
         std::string::npos);
-    std::string info = certAnswer(p, certCall("queryCAInfo", child("ca_common_name", "StringElem", "RootCA")));
-    EXPECT_NE(info.find("<child name=\"ca_file_name\"><StringElem>RootCA.pem</StringElem>"), std::string::npos);
-    std::string del = certCall("deleteIndividualCA", child("ca_common_name", "StringElem", "RootCA"));
+    std::string info =
+        certAnswer(p, certCall("queryCAInfo", child("ca_common_name", "StringElem", "RootCA")));
+    EXPECT_NE(info.find("<child name=\"ca_file_name\"><StringElem>RootCA.pem</StringElem>"),
+              std::string::npos);
+    std::string del =
+        certCall("deleteIndividualCA", child("ca_common_name", "StringElem", "RootCA"));
     EXPECT_NE(certAnswer(p, del).find("<IntegerElem>1</IntegerElem>"), std::string::npos);
     EXPECT_NE(certAnswer(p, del).find("<IntegerElem>2</IntegerElem>"), std::string::npos);
     // a declared size that does not match the data is refused
-    std::string bad = certCall("uploadNewCAFile", child("ca_file_name", "StringElem", "c.pem") +
-                                                      child("ca_dot_pem_size", "IntegerElem", "4") +
-                                                      child("ca_dot_pem_file", "BinaryElem", "YWJj"));
+    std::string bad =
+        certCall("uploadNewCAFile", child("ca_file_name", "StringElem", "c.pem") +
+                                        child("ca_dot_pem_size", "IntegerElem", "4") +
+                                        child("ca_dot_pem_file", "BinaryElem", "YWJj"));
     EXPECT_NE(certAnswer(p, bad).find("<IntegerElem>3</IntegerElem>"), std::string::npos);
     EXPECT_NE(certAnswer(p, certCall("queryCertList", "")).find("<StringElem>old</StringElem>"),
               std::string::npos);
@@ -401,7 +436,8 @@ TEST(CertManager, ExportsTheRequestOfAGeneratedCertificate) {
     b64 = a.substr(at + 12, a.find("</BinaryElem>") - at - 12);
     Bytes pem;
     ASSERT_TRUE(base64Decode(b64, pem));
-    EXPECT_EQ(std::string(pem.begin(), pem.end()).rfind("-----BEGIN CERTIFICATE REQUEST-----\n", 0), 0u);
+    EXPECT_EQ(std::string(pem.begin(), pem.end()).rfind("-----BEGIN CERTIFICATE REQUEST-----\n", 0),
+              0u);
 }
 
 TEST(CertManager, ForcedStatusAndUnknownMethods) {

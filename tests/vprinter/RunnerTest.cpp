@@ -27,7 +27,8 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
     RunResult result;
     int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return result;
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return result;
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
@@ -39,7 +40,8 @@ RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
         close(errPipe[0]);
         setpgid(0, 0);
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -59,9 +61,11 @@ RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
             killed = true;
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+        if (poll(fds, 2, static_cast<int>(left)) <= 0)
+            continue;
         for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP))) continue;
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
+                continue;
             char buffer[4096];
             ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
             if (n > 0) {
@@ -74,10 +78,12 @@ RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
         }
     }
     for (auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
+        if (f.fd >= 0)
+            close(f.fd);
     int status = 0;
     waitpid(pid, &status, 0);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (killed)
         result.status = -1;
     else if (WIFEXITED(status))
@@ -88,9 +94,10 @@ RunResult run(const std::vector<std::string>& argv, int limitSeconds = 30) {
 }
 
 class VirtualPrinter : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for the mount namespace";
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root for the mount namespace";
         m_Dir = "/tmp/vprinter-test-" + std::to_string(getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         mkdir(m_Dir.c_str(), 0700);
@@ -113,11 +120,13 @@ protected:
         std::ifstream in(path);
         std::vector<std::string> lines;
         std::string line;
-        while (std::getline(in, line)) lines.push_back(line);
+        while (std::getline(in, line))
+            lines.push_back(line);
         return lines;
     }
     // qor-vprinter OPTIONS -- vp-client CLIENT_ARGS
-    RunResult serve(std::vector<std::string> options, std::vector<std::string> client, int limit = 30) {
+    RunResult serve(std::vector<std::string> options, std::vector<std::string> client,
+                    int limit = 30) {
         std::vector<std::string> argv{VPRINTER_BIN};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back("--");
@@ -133,7 +142,7 @@ protected:
 TEST_F(VirtualPrinter, AnswersSsidAddressAndSurveyThroughTheMountedNode) {
     std::string scenario = file("s", "ssid = Home\nip = 10.0.0.7\nsurvey_direct = Cell 01\\n\n");
     RunResult r = serve({"--kind", "direct", "--scenario", scenario, "--journal", journal()},
-                  {"A5000650E0D8002808", "A5000650E0D8000A02", "A5000650E0D8002839"});
+                        {"A5000650E0D8002808", "A5000650E0D8000A02", "A5000650E0D8002839"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "REPLY A5000D50E0D80028080005486F6D6500\n"
@@ -142,17 +151,18 @@ TEST_F(VirtualPrinter, AnswersSsidAddressAndSurveyThroughTheMountedNode) {
     EXPECT_EQ(r.err, "");
     auto lines = readLines(journal());
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0],
-              "{\"seq\":1,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
-              "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":true}");
+    EXPECT_EQ(
+        lines[0],
+        "{\"seq\":1,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
+        "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":true}");
     EXPECT_NE(lines[2].find("\"item\":\"39\""), std::string::npos);
 }
 
 TEST_F(VirtualPrinter, AnswersTheForwardedSurveySentAsThreePacketsInOneWrite) {
     std::string scenario = file("s", "survey_forward = Cell\n");
     RunResult r = serve({"--scenario", scenario, "--journal", journal()},
-                  {"A5001080A45BA45B10EFA45B11EE00FF13EC2E"
-                   "A5000F50E063020009A5000650E0D8002839"});
+                        {"A5001080A45BA45B10EFA45B11EE00FF13EC2E"
+                         "A5000F50E063020009A5000650E0D8002839"});
     EXPECT_EQ(r.status, 0) << r.err;
     // Flags, class, 63, sub-channel, three bytes, then the inner answer at byte 10.
     EXPECT_EQ(r.out, "REPLY A5001650E0630200000FA5000C50E0D8002839000443656C6C\n");
@@ -170,8 +180,8 @@ TEST_F(VirtualPrinter, AssemblesARequestThatArrivesInPieces) {
 
 TEST_F(VirtualPrinter, ServesManyOpenAndCloseCyclesAndRecordsWrites) {
     RunResult r = serve({"--kind", "direct", "--journal", journal()},
-                  {"A5000B50E0DA0128080000024100", "A5000650E0D8002808", "A5000650E0D8002815",
-                   "A5000750E08100020509", "A5000A50E0DA01061400000101"});
+                        {"A5000B50E0DA0128080000024100", "A5000650E0D8002808", "A5000650E0D8002815",
+                         "A5000750E08100020509", "A5000A50E0DA01061400000101"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "REPLY A5000450E0DA01\n"
@@ -186,7 +196,8 @@ TEST_F(VirtualPrinter, ServesManyOpenAndCloseCyclesAndRecordsWrites) {
               std::string::npos)
         << lines[0];
     EXPECT_NE(lines[3].find("\"kind\":\"support\""), std::string::npos);
-    EXPECT_NE(lines[4].find("{\"group\":\"06\",\"item\":\"14\",\"value_hex\":\"01\""), std::string::npos);
+    EXPECT_NE(lines[4].find("{\"group\":\"06\",\"item\":\"14\",\"value_hex\":\"01\""),
+              std::string::npos);
 }
 
 TEST_F(VirtualPrinter, InjectsFaultsOnTheWire) {
@@ -198,8 +209,8 @@ TEST_F(VirtualPrinter, InjectsFaultsOnTheWire) {
                                 "fault = request:4 truncate 4\n"
                                 "stop_after = 4\n");
     RunResult r = serve({"--scenario", scenario},
-                  {"A5000650E0D8002808", "A5000650E0D8002808", "A5000650E0D8002808",
-                   "A5000650E0D8002808", "A5000650E0D8002808"});
+                        {"A5000650E0D8002808", "A5000650E0D8002808", "A5000650E0D8002808",
+                         "A5000650E0D8002808", "A5000650E0D8002808"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "REPLY \n"
@@ -235,8 +246,8 @@ TEST_F(VirtualPrinter, PassesTheExitStatusAndOutputThrough) {
 
 TEST_F(VirtualPrinter, MountsTheNodeOnlyInsideTheCommandsNamespace) {
     RunResult r = run({VPRINTER_BIN, "--lp", "3", "--", "/bin/sh", "-c",
-                 "test -c /dev/usb/lp3 && test ! -e /dev/usb/lp0 && echo ok > /dev/null && "
-                 "test -c /dev/null && test -c /dev/urandom && ls /dev/usb"});
+                       "test -c /dev/usb/lp3 && test ! -e /dev/usb/lp0 && echo ok > /dev/null && "
+                       "test -c /dev/null && test -c /dev/urandom && ls /dev/usb"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "lp3\n");
     struct stat st {};
@@ -246,7 +257,8 @@ TEST_F(VirtualPrinter, MountsTheNodeOnlyInsideTheCommandsNamespace) {
 TEST_F(VirtualPrinter, RefusesBadCommandLinesAndScenarios) {
     RunResult r = run({VPRINTER_BIN, "--colour", "red", "--", "/bin/true"});
     EXPECT_EQ(r.status, 125);
-    EXPECT_EQ(r.err.rfind("qor-vprinter: unknown option '--colour'\nusage: qor-vprinter", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qor-vprinter: unknown option '--colour'\nusage: qor-vprinter", 0), 0u)
+        << r.err;
     r = run({VPRINTER_BIN, "--lp", "x", "--", "/bin/true"});
     EXPECT_EQ(r.status, 125);
     r = run({VPRINTER_BIN, "--kind", "direct"});

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         if (a == "--pieces") {
             pieces = true;
         } else if ((a == "--dev" || a == "--wait-ms" || a == "--quiet-ms" || a == "--exit") &&
-            i + 1 < argc) {
+                   i + 1 < argc) {
             std::string v = argv[++i];
             if (a == "--dev")
                 dev = v;
@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
         long long start = nowMs();
         while (sent < request.size()) {
             ssize_t n = write(fd, request.data() + sent, pieces ? 1 : request.size() - sent);
-            if (pieces) usleep(20000);
+            if (pieces)
+                usleep(20000);
             if (n > 0) {
                 sent += static_cast<size_t>(n);
             } else if (n < 0 && errno != EAGAIN) {
