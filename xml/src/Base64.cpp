@@ -8,7 +8,7 @@ namespace qor {
 
 namespace {
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The 6-bit value of an alphabet character, or -1.
 constexpr int sextet(uint8_t c) {
@@ -25,7 +25,7 @@ constexpr int sextet(uint8_t c) {
     return -1;
 }
 
-// sextet() of every byte value, so the decoder's hot loop looks each
+// sextet() of every byte value, so the decoder's careful loop looks each
 // character up once instead of running the chain of range tests.
 struct SextetTable {
     int8_t value[256];
@@ -36,6 +36,53 @@ struct SextetTable {
 };
 
 constexpr SextetTable kSextets;
+
+// The decoder's fast path: for each of a group's four positions, every
+// character's sextet already shifted to its place in the 24 bits, so a
+// group is four lookups ORed together. A character outside the alphabet
+// sets bits above the 24, which one test of the ORed group catches.
+constexpr uint32_t kNotInAlphabet = 0xFF000000u;
+
+struct PlacedSextetTables {
+    uint32_t at[4][256];
+    constexpr PlacedSextetTables() : at() {
+        for (int position = 0; position < 4; ++position)
+            for (int c = 0; c < 256; ++c) {
+                int v = sextet(static_cast<uint8_t>(c));
+                at[position][c] = v < 0 ? kNotInAlphabet
+                                        : static_cast<uint32_t>(v) << (6 * (3 - position));
+            }
+    }
+};
+
+constexpr PlacedSextetTables kPlaced;
+
+// The encoder's table: the two characters of every 12-bit value, so each
+// 3-byte group takes two lookups instead of four.
+struct CharPairTable {
+    char pair[4096][2];
+    constexpr CharPairTable() : pair() {
+        for (int v = 0; v < 4096; ++v) {
+            pair[v][0] = kAlphabet[v >> 6];
+            pair[v][1] = kAlphabet[v & 0x3F];
+        }
+    }
+};
+
+constexpr CharPairTable kPairs;
+
+// The 24 bits of the four characters at `c`, or kNotInAlphabet set.
+inline uint32_t placedGroup(const uint8_t* c) {
+    return kPlaced.at[0][c[0]] | kPlaced.at[1][c[1]] | kPlaced.at[2][c[2]] | kPlaced.at[3][c[3]];
+}
+
+inline uint32_t toBigEndian(uint32_t v) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return __builtin_bswap32(v);
+#else
+    return v;
+#endif
+}
 
 }  // namespace
 
@@ -53,10 +100,8 @@ bool Base64::encode(const uint8_t* data, size_t length, char* out, size_t capaci
     const uint8_t* p = data;
     for (size_t g = 0; g < whole; ++g, p += 3, o += 4) {
         uint32_t bits = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-        o[0] = kAlphabet[(bits >> 18) & 0x3F];
-        o[1] = kAlphabet[(bits >> 12) & 0x3F];
-        o[2] = kAlphabet[(bits >> 6) & 0x3F];
-        o[3] = kAlphabet[bits & 0x3F];
+        std::memcpy(o, kPairs.pair[bits >> 12], 2);
+        std::memcpy(o + 2, kPairs.pair[bits & 0xFFF], 2);
     }
     // A final 1 or 2 bytes, padded with zero bits and '='.
     size_t tail = length - whole * 3;
@@ -94,15 +139,23 @@ int64_t Base64::decode(const char* text, uint8_t* out, size_t capacity) {
         const uint8_t* c = span.data;
         uint8_t* o = out + used;
         size_t done = 0;
-        for (; done < groups; ++done, c += 4, o += 3) {
-            int a = kSextets.value[c[0]];
-            int b = kSextets.value[c[1]];
-            int d = kSextets.value[c[2]];
-            int e = kSextets.value[c[3]];
-            if ((a | b | d | e) < 0)
+        // Two groups a step: the first one's 3 bytes and the second one's
+        // first byte go out as one 4-byte store, written only once both
+        // groups are known to be whole, so no byte past the result changes.
+        for (; done + 2 <= groups; done += 2, c += 8, o += 6) {
+            uint32_t first = placedGroup(c);
+            uint32_t second = placedGroup(c + 4);
+            if ((first | second) & kNotInAlphabet)
                 break;
-            uint32_t bits = (static_cast<uint32_t>(a) << 18) | (static_cast<uint32_t>(b) << 12) |
-                            (static_cast<uint32_t>(d) << 6) | static_cast<uint32_t>(e);
+            uint32_t head = toBigEndian((first << 8) | (second >> 16));
+            std::memcpy(o, &head, 4);
+            o[4] = static_cast<uint8_t>(second >> 8);
+            o[5] = static_cast<uint8_t>(second);
+        }
+        for (; done < groups; ++done, c += 4, o += 3) {
+            uint32_t bits = placedGroup(c);
+            if (bits & kNotInAlphabet)
+                break;
             o[0] = static_cast<uint8_t>(bits >> 16);
             o[1] = static_cast<uint8_t>(bits >> 8);
             o[2] = static_cast<uint8_t>(bits);
