@@ -7,16 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "CertTestFiles.h"
 #include "ExpectedRequests.h"
 #include "Journal.h"
-#include "RunProcess.h"
+#include "ProcessRunner.h"
 
 using namespace qor::test;
+using ProcessResult = qor::proc::Result;
 
 namespace {
 
@@ -37,9 +37,8 @@ struct CertE2E : ::testing::Test {
             VPRINTER_BIN,        "--scenario", dir.path("scenario"), "--journal",
             dir.path("journal"), "--lp",       std::to_string(lp),   "--"};
         argv.insert(argv.end(), command.begin(), command.end());
-        auto start = std::chrono::steady_clock::now();
-        ProcessResult r = runProcess(argv, 90);
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ProcessResult r = qor::proc::run(argv, 90);
+        seconds = r.seconds;
         return r;
     }
     ProcessResult run(const std::string& scenario, const std::vector<std::string>& args) {
@@ -439,7 +438,7 @@ TEST_F(CertE2E, CertificateListsRefusedByPrinter) {
 }
 
 TEST_F(CertE2E, CertificateListsNeedADevicePath) {
-    ProcessResult r = runProcess({CERT_LISTS_PROBE_BIN, ""}, 30);
+    ProcessResult r = qor::proc::run({CERT_LISTS_PROBE_BIN, ""}, 30);
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "no lists\n");
     EXPECT_EQ(r.err, "D [QOR] Error: No USB device is specified!\n");

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "RunCommand.h"
+#include "ProcessRunner.h"
 
-using qortest::RunResult;
+using RunResult = qor::proc::Result;
 
 namespace {
 
@@ -120,7 +120,7 @@ class TransportEndToEnd : public ::testing::Test {
         argv.push_back(PROBE_BIN);
         argv.push_back(path);
         argv.insert(argv.end(), stepArgs.begin(), stepArgs.end());
-        RunResult r = qortest::runCommand(argv, 100);
+        RunResult r = qor::proc::run(argv, 100);
         if (r.status != 0) {
             std::ifstream log(m_Dir + "/log");
             std::ostringstream text;
