@@ -1,5 +1,9 @@
 #include "HcpScenario.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "qor/ByteReader.h"
@@ -99,6 +103,97 @@ std::vector<uint8_t> buildReply(const ReplySpec& spec) {
     return w.take();
 }
 
+bool generatePrinters(const GenerateSpec& spec, std::vector<ReplySpec>& replies,
+                      std::string& error) {
+    if (spec.count < 1 || spec.count > 65535) {
+        error = "count must be 1 to 65535";
+        return false;
+    }
+    if (spec.spreadMs < 0) {
+        error = "spread must not be negative";
+        return false;
+    }
+    if (spec.size < 0 || spec.size > 65507) {
+        error = "size must be 0 to 65507";
+        return false;
+    }
+    for (int k = 0; k < spec.count; ++k) {
+        ReplySpec printer;
+        std::string number = std::to_string(k + 1);
+        printer.instance = spec.prefix + "-" + number;
+        printer.delayMs = static_cast<int>(static_cast<long long>(k) * spec.spreadMs / spec.count);
+        struct in_addr address;
+        address.s_addr = htonl(spec.firstIp + static_cast<uint32_t>(k));
+        char ip[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &address, ip, sizeof ip);
+        char mac[16];
+        snprintf(mac, sizeof mac, "0200%08X", static_cast<unsigned>(k + 1));
+        printer.entries = {
+            "IPADDRESS=" + std::string(ip), "MACUAA=" + std::string(mac),
+            "1284STRID=MFG:" + spec.maker + ";MDL:\"" + spec.maker + " Scale " + number + "\";"};
+        // Pad with strings that hold no "=" (the reader skips them); each
+        // adds its length byte and text to the one TXT record.
+        long missing = static_cast<long>(spec.size) - static_cast<long>(buildReply(printer).size());
+        while (missing > 0) {
+            long text = std::min<long>(missing - 1, 255);
+            printer.entries.push_back(std::string(static_cast<size_t>(text), 'x'));
+            missing -= text + 1;
+        }
+        replies.push_back(printer);
+    }
+    return true;
+}
+
+namespace {
+
+bool parseGenerate(const std::string& options, std::vector<ReplySpec>& replies,
+                   std::string& error) {
+    GenerateSpec spec;
+    std::istringstream in(options);
+    std::string option;
+    while (in >> option) {
+        size_t eq = option.find('=');
+        std::string key = option.substr(0, eq);
+        std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
+        try {
+            size_t used = 0;
+            if (key == "count") {
+                spec.count = std::stoi(value, &used);
+            } else if (key == "spread") {
+                spec.spreadMs = std::stoi(value, &used);
+            } else if (key == "size") {
+                spec.size = std::stoi(value, &used);
+            } else if (key == "ip") {
+                struct in_addr address;
+                if (inet_pton(AF_INET, value.c_str(), &address) != 1)
+                    throw std::invalid_argument(key);
+                spec.firstIp = ntohl(address.s_addr);
+                used = value.size();
+            } else if (key == "maker" && !value.empty()) {
+                spec.maker = value;
+                used = value.size();
+            } else if (key == "name" && !value.empty()) {
+                spec.prefix = value;
+                used = value.size();
+            } else {
+                throw std::invalid_argument(key);
+            }
+            if (used != value.size())
+                throw std::invalid_argument(key);
+        } catch (const std::exception&) {
+            error = "bad option '" + option + "'";
+            return false;
+        }
+    }
+    if (spec.count == 0) {
+        error = "generate needs count=N";
+        return false;
+    }
+    return generatePrinters(spec, replies, error);
+}
+
+}  // namespace
+
 bool parseScenario(const std::string& text, std::vector<ReplySpec>& replies, std::string& error) {
     std::istringstream in(text);
     std::string line;
@@ -128,6 +223,17 @@ bool parseScenario(const std::string& text, std::vector<ReplySpec>& replies, std
             }
             replies.push_back(current);
             open = false;
+            continue;
+        }
+        if (word == "generate") {
+            if (open) {
+                error = "line " + std::to_string(number) + ": printer not ended";
+                return false;
+            }
+            if (!parseGenerate(rest, replies, error)) {
+                error = "line " + std::to_string(number) + ": " + error;
+                return false;
+            }
             continue;
         }
         if (word != "printer" && word != "raw") {

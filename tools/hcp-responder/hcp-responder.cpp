@@ -1,13 +1,18 @@
 // Answers the HCP discovery query with the replies of a scenario file.
 //
 //   hcp-responder SCENARIO [--exit-after SECONDS] [--group-on ADDRESS]...
+//                 [--report-sent]
 // Each --group-on joins the multicast group on the interface of that address;
 // the first one also carries the multicast answers.
 //
 // Binds UDP 5353, joins 224.0.0.251 (on ADDRESS if given), and answers each
 // query that is exactly the backend's 41-byte question; any other datagram
-// is ignored. Prints "query from A.B.C.D" per answered query.
+// is ignored. Prints "query from A.B.C.D" per answered query and, with
+// --report-sent, "sent N in MS ms" once its replies are out (N datagrams,
+// MS from the query to the last send). Reply delays count from the query's
+// arrival, so a long list keeps its timing however many replies it holds.
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,11 +30,22 @@
 
 namespace {
 
-void sleepMs(int ms) {
-    if (ms <= 0)
-        return;
-    struct timespec d = {ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&d, nullptr);
+struct timespec after(const struct timespec& start, int ms) {
+    struct timespec t = start;
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += (ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return t;
+}
+
+double msSince(const struct timespec& start) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) * 1e3 +
+           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e6;
 }
 
 }  // namespace
@@ -40,14 +56,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     int exitAfter = 60;
+    bool reportSent = false;
     std::vector<struct in_addr> groupInterfaces;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--exit-after") == 0) {
-            exitAfter = atoi(argv[i + 1]);
-        } else if (strcmp(argv[i], "--group-on") == 0) {
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--report-sent") == 0) {
+            reportSent = true;
+        } else if (i + 1 < argc && strcmp(argv[i], "--exit-after") == 0) {
+            exitAfter = atoi(argv[++i]);
+        } else if (i + 1 < argc && strcmp(argv[i], "--group-on") == 0) {
             struct in_addr address;
-            if (inet_pton(AF_INET, argv[i + 1], &address) != 1) {
-                fprintf(stderr, "hcp-responder: bad address %s\n", argv[i + 1]);
+            if (inet_pton(AF_INET, argv[++i], &address) != 1) {
+                fprintf(stderr, "hcp-responder: bad address %s\n", argv[i]);
                 return 2;
             }
             groupInterfaces.push_back(address);
@@ -68,6 +87,9 @@ int main(int argc, char** argv) {
     }
     std::stable_sort(replies.begin(), replies.end(),
                      [](const ReplySpec& a, const ReplySpec& b) { return a.delayMs < b.delayMs; });
+    std::vector<std::vector<uint8_t>> datagrams;
+    for (const ReplySpec& spec : replies)
+        datagrams.push_back(buildReply(spec));
 
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     int one = 1;
@@ -104,6 +126,8 @@ int main(int argc, char** argv) {
         socklen_t fromLength = sizeof from;
         ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0,
                              reinterpret_cast<struct sockaddr*>(&from), &fromLength);
+        struct timespec arrived;
+        clock_gettime(CLOCK_MONOTONIC, &arrived);
         if (n != static_cast<ssize_t>(sizeof gDNSQueryPacket) ||
             memcmp(datagram, gDNSQueryPacket, sizeof gDNSQueryPacket) != 0) {
             continue;
@@ -116,16 +140,26 @@ int main(int argc, char** argv) {
         group.sin_family = AF_INET;
         group.sin_port = htons(5353);
         inet_pton(AF_INET, "224.0.0.251", &group.sin_addr);
-        int elapsed = 0;
-        for (const ReplySpec& spec : replies) {
-            sleepMs(spec.delayMs - elapsed);
-            elapsed = std::max(elapsed, spec.delayMs);
-            std::vector<uint8_t> bytes = buildReply(spec);
+        int sent = 0;
+        for (size_t i = 0; i < replies.size(); ++i) {
+            const ReplySpec& spec = replies[i];
+            if (spec.delayMs > 0) {
+                struct timespec at = after(arrived, spec.delayMs);
+                while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+                }
+            }
+            const std::vector<uint8_t>& bytes = datagrams[i];
             const struct sockaddr_in& to = spec.multicast ? group : from;
             for (int r = 0; r < spec.repeat; ++r) {
-                sendto(fd, bytes.data(), bytes.size(), 0,
-                       reinterpret_cast<const struct sockaddr*>(&to), sizeof to);
+                if (sendto(fd, bytes.data(), bytes.size(), 0,
+                           reinterpret_cast<const struct sockaddr*>(&to), sizeof to) > 0) {
+                    ++sent;
+                }
             }
+        }
+        if (reportSent) {
+            printf("sent %d in %.0f ms\n", sent, msSince(arrived));
+            fflush(stdout);
         }
     }
     close(fd);
