@@ -3,13 +3,8 @@
 // the requests the printer received.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "ProcessRunner.h"
 
 namespace qor::test {
 
@@ -102,102 +99,17 @@ inline std::vector<JournalEntry> settingRequests(const std::vector<JournalEntry>
     return out;
 }
 
-struct RunResult {
-    int status = -1;  // exit status, 128 + signal, -1 when it had to be killed
-    std::string out, err;
-    double seconds = 0;
+struct RunResult : qor::proc::Result {
     std::vector<JournalEntry> journal;
 };
-
-// Runs `argv` with stdin from `stdinFd` (/dev/null when -1), collecting its
-// output; kills its process group after `limitSeconds`. `inChild` runs in
-// the child before the exec (after the descriptors are set).
-inline RunResult runCollecting(const std::vector<std::string>& argv, int limitSeconds,
-                               int stdinFd = -1, const std::function<void()>& inChild = nullptr) {
-    RunResult result;
-    int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0)
-        return result;
-    if (::pipe(errPipe) != 0) {
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        return result;
-    }
-    // Everything the child needs is made before the fork: a test may have
-    // threads running, and the child only makes system calls until the exec.
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int in = stdinFd >= 0 ? stdinFd : ::open("/dev/null", O_RDONLY);
-        if (in != 0)
-            ::dup2(in, 0);
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
-        if (inChild)
-            inChild();
-        else
-            ::setpgid(0, 0);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    auto deadline = start + std::chrono::seconds(limitSeconds);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    bool killed = false;
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) {
-            ::kill(-pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (::poll(fds, 2, static_cast<int>(left)) <= 0)
-            continue;
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buffer[4096];
-            ssize_t n = ::read(fds[k].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            } else {
-                ::close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (pollfd& f : fds)
-        if (f.fd >= 0)
-            ::close(f.fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (killed)
-        result.status = -1;
-    else if (WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        result.status = 128 + WTERMSIG(status);
-    return result;
-}
 
 // qorconfig with `args` under a virtual printer holding `scenario`.
 class PrinterRig {
   public:
     ScratchDir dir;
 
+    // `stdinFd` (when not -1) is qorconfig's standard input; `inChild` runs
+    // in the child before the exec, in a session of its own.
     RunResult run(const std::string& scenario, const std::vector<std::string>& args,
                   int limitSeconds = 150, int stdinFd = -1,
                   const std::function<void()>& inChild = nullptr) {
@@ -206,7 +118,15 @@ class PrinterRig {
                                          "--journal",  dir.path("journal"), "--",
                                          QORCONFIG_BIN};
         argv.insert(argv.end(), args.begin(), args.end());
-        RunResult r = runCollecting(argv, limitSeconds, stdinFd, inChild);
+        // The hook takes a terminal as the controlling one, which needs a
+        // session of the child's own.
+        qor::proc::Options options;
+        options.argv = argv;
+        options.stdinFd = stdinFd;
+        options.inChild = inChild;
+        options.group = inChild ? qor::proc::Group::Session : qor::proc::Group::Own;
+        RunResult r;
+        static_cast<qor::proc::Result&>(r) = qor::proc::run(options, limitSeconds);
         r.journal = parseJournal(readText(dir.path("journal")));
         return r;
     }
