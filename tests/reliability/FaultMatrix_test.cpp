@@ -264,7 +264,7 @@ TEST_P(FaultMatrix, EndsBoundedWithTheProtocolStatus) {
     RunResult r = qor::reliability::runProcess(argv, c.maxSeconds + 30);
 
     SCOPED_TRACE("stderr tail: " + r.err.substr(r.err.size() > 1500 ? r.err.size() - 1500 : 0));
-    ASSERT_FALSE(r.killed) << "still running after " << c.maxSeconds + 30 << " s";
+    ASSERT_FALSE(r.timedOut) << "still running after " << c.maxSeconds + 30 << " s";
     EXPECT_FALSE(qor::reliability::hasRuntimeReport(r.err));
     if (c.status == kPositive) {
         EXPECT_GE(r.status, 1);

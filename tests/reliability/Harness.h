@@ -2,14 +2,8 @@
 // and reading what the exit probe saw of their descriptors and CPU time.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -18,89 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "ProcessRunner.h"
+
 namespace qor::reliability {
 
-struct RunResult {
-    int status = -1;      // exit status, 128 + signal number, or -1 when killed at the limit
-    bool killed = false;  // the time limit ran out
-    std::string out, err;
-    double seconds = 0;
-};
+using RunResult = qor::proc::Result;
 
 // Runs argv (searched on PATH) with standard input from /dev/null, in a process
-// group of its own so that the whole group can be killed at the limit.
+// group of its own so that the whole group can be killed at the limit; `env`
+// entries "NAME=VALUE" are added to the environment.
 inline RunResult runProcess(const std::vector<std::string>& argv, double limitSeconds,
                             const std::vector<std::string>& env = {}) {
-    RunResult result;
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0)
-        return result;
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        close(outPipe[0]);
-        close(outPipe[1]);
-        return result;
-    }
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        for (const auto& e : env)
-            putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    auto deadline = start + std::chrono::milliseconds(static_cast<long long>(limitSeconds * 1000));
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) {
-            kill(-pid, SIGKILL);
-            result.killed = true;
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left)) <= 0)
-            continue;
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[8192];
-            ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (result.killed)
-        result.status = -1;
-    else if (WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        result.status = 128 + WTERMSIG(status);
-    return result;
+    qor::proc::Options options;
+    options.argv = argv;
+    options.searchPath = true;
+    options.env = env;
+    return qor::proc::run(options, limitSeconds);
 }
 
 // A private folder under /tmp, removed with its content.

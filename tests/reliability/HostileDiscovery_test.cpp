@@ -6,12 +6,11 @@
 // machine's own namespace.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -225,33 +224,23 @@ class HostileDiscovery : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (m_Responder > 0) {
-            kill(m_Responder, SIGTERM);
-            waitpid(m_Responder, nullptr, 0);
-            close(m_ResponderOut);
-        }
+        if (m_Responder)
+            m_Responder->stop();
         sh("ip netns del " + m_Backend);
         sh("ip netns del " + m_Printers);
     }
 
     void startResponder(const std::string& text) {
         std::string file = m_Dir->write("scenario.txt", text);
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        m_Responder = fork();
-        if (m_Responder == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            execlp("ip", "ip", "netns", "exec", m_Printers.c_str(), HCP_RESPONDER_BIN, file.c_str(),
-                   "--group-on", "10.77.0.2", "--exit-after", "60", nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        m_ResponderOut = out[0];
-        pollfd p = {m_ResponderOut, POLLIN, 0};
+        qor::proc::Options options;
+        options.argv = {"ip", "netns",      "exec",      m_Printers,     HCP_RESPONDER_BIN,
+                        file, "--group-on", "10.77.0.2", "--exit-after", "60"};
+        options.searchPath = true;
+        m_Responder.emplace(options);
+        pollfd p = {m_Responder->outFd(), POLLIN, 0};
         ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
         char ready[16] = {0};
-        ASSERT_GT(read(m_ResponderOut, ready, 6), 0);
+        ASSERT_GT(read(m_Responder->outFd(), ready, 6), 0);
         ASSERT_EQ(std::string(ready), "ready\n");
     }
 
@@ -277,8 +266,7 @@ class HostileDiscovery : public ::testing::Test {
 
     std::unique_ptr<TempDir> m_Dir;
     std::string m_Backend, m_Printers;
-    pid_t m_Responder = -1;
-    int m_ResponderOut = -1;
+    std::optional<qor::proc::Process> m_Responder;
 };
 
 std::vector<std::string> lines(const std::string& text) {
@@ -308,7 +296,7 @@ TEST(HostileDatagrams, AreWhatTheyClaimToBe) {
 TEST_F(HostileDiscovery, TamoBuildListsExactlyTheWellFormedPrinters) {
     startResponder(scenario());
     RunResult r = list("tamo");
-    EXPECT_FALSE(r.killed);
+    EXPECT_FALSE(r.timedOut);
     EXPECT_FALSE(qor::reliability::hasRuntimeReport(r.err)) << r.err;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -328,7 +316,7 @@ TEST_F(HostileDiscovery, TamoBuildListsExactlyTheWellFormedPrinters) {
 TEST_F(HostileDiscovery, GenericBuildStillListsTheWellFormedPrinters) {
     startResponder(scenario());
     RunResult r = list("generic");
-    EXPECT_FALSE(r.killed);
+    EXPECT_FALSE(r.timedOut);
     EXPECT_FALSE(qor::reliability::hasRuntimeReport(r.err)) << r.err;
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<std::string> got = lines(r.out);
@@ -369,7 +357,7 @@ TEST_F(HostileDiscovery, JobModeExecsTheSocketBackendForTheWellFormedMatch) {
                     serverbin + "/backend/socket'"));
     RunResult r = list("tamo", {"42", "alice", "title", "1", "opt=1"},
                        {"DEVICE_URI=tamo://0100000003FF", "CUPS_SERVERBIN=" + serverbin});
-    EXPECT_FALSE(r.killed);
+    EXPECT_FALSE(r.timedOut);
     EXPECT_FALSE(qor::reliability::hasRuntimeReport(r.err)) << r.err;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");

@@ -122,7 +122,7 @@ TEST_P(Memcheck, RunsCleanEndToEnd) {
     RunResult r = qor::reliability::runProcess(argv, c.limitSeconds);
     std::string report = dir.read("valgrind.log");
     SCOPED_TRACE("valgrind log:\n" + report);
-    ASSERT_FALSE(r.killed) << "still running after " << c.limitSeconds << " s";
+    ASSERT_FALSE(r.timedOut) << "still running after " << c.limitSeconds << " s";
     EXPECT_EQ(r.status, c.status) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
     if (c.out) {
         EXPECT_EQ(r.out, c.out);
