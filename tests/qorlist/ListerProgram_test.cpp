@@ -3,10 +3,7 @@
 // (bus:device, through the preloaded libusb fake bound to the same node).
 // Standard output and standard error are compared byte for byte; the
 // printer's journal shows the request bytes that reached it.
-#include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,12 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ProcessRunner.h"
 
 namespace {
 
@@ -227,11 +225,7 @@ const char kDirectSupportHex[] = "A5000750E08100020509";
 
 // ---- running ----------------------------------------------------------------
 
-struct RunResult {
-    int status = -1;  // exit status; 128 + signal; -1 when it had to be killed
-    std::string out, err;
-    double seconds = 0;
-};
+using RunResult = qor::proc::Result;
 
 // What the child sets up before it starts qor-vprinter: optionally a
 // private mount namespace whose /usr/local is an empty tmpfs holding one
@@ -241,18 +235,13 @@ struct ConfSetup {
     std::string text;
 };
 
-// The conf file is written in the child's own namespace; the run happens in
-// a grandchild so that the child can check afterwards that the lister left
-// the file as it was. Exit codes 90-97 are set-up failures.
-[[noreturn]] void childRun(const std::vector<std::string>& argv, const ConfSetup& conf) {
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (conf.path.empty()) {
-        execv(args[0], args.data());
-        _exit(127);
-    }
+// In the child, before the exec: the conf file is written in the child's
+// own namespace and the run happens in a grandchild (for which this
+// returns), so that the child can check afterwards that the lister left the
+// file as it was. Exit codes 90-97 are set-up failures.
+void confNamespace(const ConfSetup& conf) {
+    if (conf.path.empty())
+        return;
     struct stat usrLocal {};
     if (stat("/usr/local", &usrLocal) != 0 || !S_ISDIR(usrLocal.st_mode))
         _exit(90);
@@ -279,10 +268,8 @@ struct ConfSetup {
     pid_t run = fork();
     if (run < 0)
         _exit(96);
-    if (run == 0) {
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    if (run == 0)
+        return;
     int status = 0;
     waitpid(run, &status, 0);
     std::ifstream back(conf.path, std::ios::binary);
@@ -294,67 +281,10 @@ struct ConfSetup {
 }
 
 RunResult run(const std::vector<std::string>& argv, const ConfSetup& conf, int limitSeconds) {
-    RunResult result;
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return result;
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        setpgid(0, 0);
-        childRun(argv, conf);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    auto deadline = start + std::chrono::seconds(limitSeconds);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    bool killed = false;
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) {
-            kill(-pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left)) <= 0)
-            continue;
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buffer[4096];
-            ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (killed)
-        result.status = -1;
-    else if (WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        result.status = 128 + WTERMSIG(status);
-    return result;
+    qor::proc::Options options;
+    options.argv = argv;
+    options.inChild = [&conf] { confNamespace(conf); };
+    return qor::proc::run(options, limitSeconds);
 }
 
 enum class Route { Node, LibUsb };
