@@ -17,9 +17,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ProcessRunner.h"
 
 namespace {
 
@@ -51,80 +54,30 @@ struct Output {
     double elapsed = 0;
 };
 
-// Runs argv with stdout and stderr piped, killing it after timeoutSeconds.
-pid_t spawn(const std::vector<std::string>& argv, int& outFd, int& errFd) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    outFd = out[0];
-    errFd = err[0];
-    return pid;
+// Runs argv (searched on PATH) with stdout and stderr piped.
+qor::proc::Process spawn(const std::vector<std::string>& argv) {
+    qor::proc::Options options;
+    options.argv = argv;
+    options.searchPath = true;
+    return qor::proc::Process(options);
 }
 
-Output collect(pid_t pid, int outFd, int errFd, double timeoutSeconds) {
-    Output o;
+// Collects a spawned program's output in lines, killing it after
+// timeoutSeconds.
+Output collect(qor::proc::Process& process, double timeoutSeconds) {
     auto start = Clock::now();
-    std::string pendingOut;
-    bool outOpen = true, errOpen = true;
-    while (outOpen || errOpen) {
-        double left = timeoutSeconds - std::chrono::duration<double>(Clock::now() - start).count();
-        if (left <= 0) {
-            kill(pid, SIGKILL);
-            break;
-        }
-        struct pollfd fds[2] = {{outOpen ? outFd : -1, POLLIN, 0},
-                                {errOpen ? errFd : -1, POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(left * 1000) + 1) <= 0)
-            continue;
-        char chunk[4096];
-        if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
-            ssize_t n = read(outFd, chunk, sizeof chunk);
-            if (n <= 0) {
-                outOpen = false;
-            } else {
-                pendingOut.append(chunk, static_cast<size_t>(n));
-                size_t nl;
-                while ((nl = pendingOut.find('\n')) != std::string::npos) {
-                    o.lines.push_back(pendingOut.substr(0, nl));
-                    o.seconds.push_back(
-                        std::chrono::duration<double>(Clock::now() - start).count());
-                    pendingOut.erase(0, nl + 1);
-                }
-            }
-        }
-        if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
-            ssize_t n = read(errFd, chunk, sizeof chunk);
-            if (n <= 0) {
-                errOpen = false;
-            } else {
-                o.err.append(chunk, static_cast<size_t>(n));
-            }
-        }
+    qor::proc::Result r = process.finish(timeoutSeconds);
+    Output o;
+    o.status = r.timedOut ? 128 + r.termSignal : r.status;
+    o.err = r.err;
+    o.seconds = r.outLineSeconds;
+    size_t from = 0, nl;
+    while ((nl = r.out.find('\n', from)) != std::string::npos) {
+        o.lines.push_back(r.out.substr(from, nl - from));
+        from = nl + 1;
     }
-    if (!pendingOut.empty())
-        o.lines.push_back(pendingOut + "<no newline>");
-    close(outFd);
-    close(errFd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (from < r.out.size())
+        o.lines.push_back(r.out.substr(from) + "<no newline>");
     o.elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     return o;
 }
@@ -133,8 +86,7 @@ Output collect(pid_t pid, int outFd, int errFd, double timeoutSeconds) {
 class Link : public ::testing::Test {
   protected:
     std::string m_Backend, m_Printers, m_Dir;
-    pid_t m_Responder = -1;
-    int m_ResponderOut = -1, m_ResponderErr = -1;
+    std::optional<qor::proc::Process> m_Responder;
 
     void SetUp() override {
         std::string id = std::to_string(getpid());
@@ -162,12 +114,8 @@ class Link : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (m_Responder > 0) {
-            kill(m_Responder, SIGTERM);
-            waitpid(m_Responder, nullptr, 0);
-            close(m_ResponderOut);
-            close(m_ResponderErr);
-        }
+        if (m_Responder)
+            m_Responder->stop();
         sh("ip netns del " + m_Backend);
         sh("ip netns del " + m_Printers);
         sh("rm -rf '" + m_Dir + "'");
@@ -176,30 +124,29 @@ class Link : public ::testing::Test {
     void startResponder(const std::string& scenario) {
         std::string file = m_Dir + "/scenario.txt";
         std::ofstream(file) << scenario;
-        m_Responder = spawn(
-            {"ip", "netns", "exec", m_Printers, buildDir() + "/tools/hcp-responder/hcp-responder",
-             file, "--group-on", "10.77.0.2", "--exit-after", "60"},
-            m_ResponderOut, m_ResponderErr);
-        struct pollfd p = {m_ResponderOut, POLLIN, 0};
+        m_Responder.emplace(spawn({"ip", "netns", "exec", m_Printers,
+                                   buildDir() + "/tools/hcp-responder/hcp-responder", file,
+                                   "--group-on", "10.77.0.2", "--exit-after", "60"}));
+        struct pollfd p = {m_Responder->outFd(), POLLIN, 0};
         ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
         char ready[16] = {0};
-        ASSERT_GT(read(m_ResponderOut, ready, 6), 0);
+        ASSERT_GT(read(m_Responder->outFd(), ready, 6), 0);
         ASSERT_EQ(std::string(ready), "ready\n");
     }
 
     std::string queriesSeen() {
-        fcntl(m_ResponderOut, F_SETFL, O_NONBLOCK);
+        fcntl(m_Responder->outFd(), F_SETFL, O_NONBLOCK);
         std::string all;
         char chunk[512];
         ssize_t n;
-        while ((n = read(m_ResponderOut, chunk, sizeof chunk)) > 0)
+        while ((n = read(m_Responder->outFd(), chunk, sizeof chunk)) > 0)
             all.append(chunk, n);
         return all;
     }
 
     // Starts the backend installed as `name` inside the backend namespace.
-    pid_t startBackend(const std::string& name, const std::vector<std::string>& args,
-                       const std::vector<std::string>& env, int& outFd, int& errFd) {
+    qor::proc::Process startBackend(const std::string& name, const std::vector<std::string>& args,
+                                    const std::vector<std::string>& env) {
         std::string program = m_Dir + "/" + name;
         struct stat st;
         if (stat(program.c_str(), &st) != 0) {
@@ -210,14 +157,13 @@ class Link : public ::testing::Test {
         argv.insert(argv.end(), env.begin(), env.end());
         argv.push_back(program);
         argv.insert(argv.end(), args.begin(), args.end());
-        return spawn(argv, outFd, errFd);
+        return spawn(argv);
     }
 
     Output runBackend(const std::string& name, const std::vector<std::string>& args,
                       const std::vector<std::string>& env = {}, double timeout = 25) {
-        int outFd, errFd;
-        pid_t pid = startBackend(name, args, env, outFd, errFd);
-        return collect(pid, outFd, errFd, timeout);
+        qor::proc::Process backend = startBackend(name, args, env);
+        return collect(backend, timeout);
     }
 
     std::string record() {
@@ -296,17 +242,12 @@ TEST_F(Link, ListingKeepsOnlyTheAcceptedManufacturer) {
 TEST_F(Link, SeveralNamesAtOnceEachListTheirOwn) {
     startResponder(kThreePrinters);
     const std::vector<std::string> names = {"tamo", "dalor", "generic", "amtix"};
-    std::vector<pid_t> pids;
-    std::vector<int> outs, errs;
-    for (const std::string& name : names) {
-        int o, e;
-        pids.push_back(startBackend(name, {}, {}, o, e));
-        outs.push_back(o);
-        errs.push_back(e);
-    }
+    std::vector<qor::proc::Process> backends;
+    for (const std::string& name : names)
+        backends.push_back(startBackend(name, {}, {}));
     std::vector<Output> results;
-    for (size_t i = 0; i < names.size(); ++i)
-        results.push_back(collect(pids[i], outs[i], errs[i], 30));
+    for (qor::proc::Process& backend : backends)
+        results.push_back(collect(backend, 30));
     for (auto& r : results)
         EXPECT_EQ(r.status, 0);
     EXPECT_EQ(results[0].lines.size(), 2u);
@@ -498,11 +439,11 @@ TEST_F(Link, QueryGoesOutOnceOnEveryInterface) {
         argv.push_back("--group-on");
         argv.push_back(address);
     }
-    m_Responder = spawn(argv, m_ResponderOut, m_ResponderErr);
-    struct pollfd p = {m_ResponderOut, POLLIN, 0};
+    m_Responder.emplace(spawn(argv));
+    struct pollfd p = {m_Responder->outFd(), POLLIN, 0};
     ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
     char ready[7] = {0};
-    ASSERT_EQ(read(m_ResponderOut, ready, 6), 6);
+    ASSERT_EQ(read(m_Responder->outFd(), ready, 6), 6);
 
     Output o = runBackend("generic", {});
     EXPECT_EQ(o.status, 0);
@@ -534,13 +475,11 @@ TEST_F(Link, TraceLogOfARunGoesToTheHomeOfThePasswordEntry) {
         }
     }
     ASSERT_EQ(0, sh("cp " + buildDir() + "/netbackend/netbackend " + m_Dir + "/generic"));
-    int outFd, errFd;
-    pid_t pid =
+    qor::proc::Process backend =
         spawn({"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
                m_Dir + "/passwd", "ip", "netns", "exec", m_Backend, "env", "-i",
-               "TMPDIR=" + m_Dir + "/tmp", m_Dir + "/generic"},
-              outFd, errFd);
-    Output o = collect(pid, outFd, errFd, 25);
+               "TMPDIR=" + m_Dir + "/tmp", m_Dir + "/generic"});
+    Output o = collect(backend, 25);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.lines.size(), 4u);
 
