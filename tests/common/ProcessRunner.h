@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -67,6 +68,21 @@ struct Result {
     double seconds = 0;  // wall time from the start to the reaping
     bool started = false;
 };
+
+// The build tree that holds the programs under test: QOR_BUILD_DIR when
+// given, else three folders above this test binary.
+inline std::string buildDir() {
+    const char* b = ::getenv("QOR_BUILD_DIR");
+    if (b && *b)
+        return b;
+    char self[4096] = {0};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return ".";
+    std::string path = self;
+    for (int i = 0; i < 3; ++i)
+        path = path.substr(0, path.rfind('/'));
+    return path;
+}
 
 // Exit status, or 128 + signal, of a wait status.
 inline int decodeStatus(int waitStatus) {

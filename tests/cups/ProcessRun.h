@@ -18,19 +18,7 @@ namespace qortest {
 
 using RunResult = qor::proc::Result;
 
-// QOR_BUILD_DIR when given, else three folders above this test binary.
-inline std::string buildDir() {
-    const char* b = getenv("QOR_BUILD_DIR");
-    if (b && *b)
-        return b;
-    char self[4096] = {0};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return ".";
-    std::string path = self;
-    for (int i = 0; i < 3; ++i)
-        path = path.substr(0, path.rfind('/'));
-    return path;
-}
+using qor::proc::buildDir;
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

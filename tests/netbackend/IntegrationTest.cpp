@@ -28,19 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// QOR_BUILD_DIR when given, else two folders above this test binary.
-std::string buildDir() {
-    const char* b = getenv("QOR_BUILD_DIR");
-    if (b && *b)
-        return b;
-    char self[4096] = {0};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return ".";
-    std::string path = self;
-    for (int i = 0; i < 3; ++i)
-        path = path.substr(0, path.rfind('/'));
-    return path;
-}
+using qor::proc::buildDir;
 
 int sh(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str());
