@@ -172,6 +172,49 @@ std::vector<struct in_addr> SocketConnector::interfaceAddresses(int fd) {
     return result;
 }
 
+namespace {
+
+int receiveQueueLimit(int fd) {
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0)
+        return 0;
+    return bytes;
+}
+
+}  // namespace
+
+// Printers answer a query within about a second, up to a couple of hundred
+// on one network, and the replies wait in the socket's queue until we read
+// them. We read quickly, but nothing guarantees that we run during that
+// second (a busy host, a spooler slow to drain our standard output), so the
+// queue holds a whole second's replies by itself: 256 replies of the 4096
+// bytes we read at most. The kernel charges each datagram its buffers, not
+// its payload: a 4096-byte reply comes as three Ethernet fragments and costs
+// about 6.9 KiB (2304 bytes a fragment on a veth link), so count 8 KiB, which
+// gives 2 MiB. The kernel's default (net.core.rmem_default, often 208 KiB)
+// holds some 30 such replies. Memory is only taken while datagrams wait.
+int SocketConnector::sizeReceiveQueue(int fd) {
+    int current = receiveQueueLimit(fd);
+    if (current >= kDiscoveryQueueBytes)
+        return current;
+    int ask = kDiscoveryQueueBytes / 2;  // the kernel doubles it for its bookkeeping
+    if (geteuid() == 0 && setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &ask, sizeof ask) == 0)
+        return receiveQueueLimit(fd);
+    // Without the privilege the request is cut to net.core.rmem_max. A
+    // default above twice that cap would then shrink, so try a spare socket
+    // first.
+    int spare = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (spare >= 0) {
+        bool larger = setsockopt(spare, SOL_SOCKET, SO_RCVBUF, &ask, sizeof ask) == 0 &&
+                      receiveQueueLimit(spare) > current;
+        ::close(spare);
+        if (larger)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ask, sizeof ask);
+    }
+    return receiveQueueLimit(fd);
+}
+
 int SocketConnector::Broadcast(const ByteBuffer& buffer, int port) {
     CONNECTOR_TRACE("Broadcast", "begin data.size=%d port=%d", buffer.size(), port);
     int result = -1;
@@ -183,6 +226,7 @@ int SocketConnector::Broadcast(const ByteBuffer& buffer, int port) {
     int one = 1;
     setsockopt(m_DatagramFD, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     setsockopt(m_DatagramFD, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sizeReceiveQueue(m_DatagramFD);  // before the first reply can arrive
     fcntl(m_DatagramFD, F_SETFL, O_NONBLOCK);
 
     struct sockaddr_in local;

@@ -119,6 +119,14 @@ class SocketConnector {
     // The IPv4 addresses of every interface the system lists, in its order.
     static std::vector<struct in_addr> interfaceAddresses(int fd);
 
+    // Receive queue the discovery socket asks for, in the kernel's count
+    // (SO_RCVBUF as read back). See sizeReceiveQueue.
+    static constexpr int kDiscoveryQueueBytes = 2 * 1024 * 1024;
+    // Raises fd's receive queue limit towards kDiscoveryQueueBytes; never
+    // lowers it. Root gets it whole (SO_RCVBUFFORCE); otherwise it is capped
+    // at twice net.core.rmem_max. Returns the limit the socket ends with.
+    static int sizeReceiveQueue(int fd);
+
   private:
     bool m_Connected = false;
     int m_DatagramFD = -1;
