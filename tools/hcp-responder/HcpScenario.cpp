@@ -149,6 +149,7 @@ namespace {
 bool parseGenerate(const std::string& options, std::vector<ReplySpec>& replies,
                    std::string& error) {
     GenerateSpec spec;
+    bool counted = false;
     std::istringstream in(options);
     std::string option;
     while (in >> option) {
@@ -159,6 +160,7 @@ bool parseGenerate(const std::string& options, std::vector<ReplySpec>& replies,
             size_t used = 0;
             if (key == "count") {
                 spec.count = std::stoi(value, &used);
+                counted = true;
             } else if (key == "spread") {
                 spec.spreadMs = std::stoi(value, &used);
             } else if (key == "size") {
@@ -185,7 +187,7 @@ bool parseGenerate(const std::string& options, std::vector<ReplySpec>& replies,
             return false;
         }
     }
-    if (spec.count == 0) {
+    if (!counted) {
         error = "generate needs count=N";
         return false;
     }
