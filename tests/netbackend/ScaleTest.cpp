@@ -22,12 +22,14 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "HcpScenario.h"
+#include "ProcessRunner.h"
 #include "connector.h"
 #include "hcp.h"
 
@@ -37,19 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPrinters = 200;
 
-// QOR_BUILD_DIR when given, else two folders above this test binary.
-std::string buildDir() {
-    const char* b = getenv("QOR_BUILD_DIR");
-    if (b && *b)
-        return b;
-    char self[4096] = {0};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return ".";
-    std::string path = self;
-    for (int i = 0; i < 3; ++i)
-        path = path.substr(0, path.rfind('/'));
-    return path;
-}
+using qor::proc::buildDir;
 
 int sh(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str());
@@ -67,6 +57,19 @@ struct Stream {
             if (l.rfind(prefix, 0) == 0)
                 return true;
         return false;
+    }
+    // Adds what was read elsewhere (the rest, up to the end of the pipe).
+    void take(const std::string& text) {
+        pending += text;
+        size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos) {
+            lines.push_back(pending.substr(0, nl));
+            pending.erase(0, nl + 1);
+        }
+        if (!pending.empty())
+            lines.push_back(pending + "<no newline>");
+        pending.clear();
+        open = false;
     }
     std::string first(const std::string& prefix) const {
         for (const std::string& l : lines)
@@ -113,59 +116,40 @@ bool pump(const std::vector<Stream*>& streams, double seconds, const std::functi
     }
 }
 
-// A child with standard output and error piped.
+// A program run through the shared runner, in its own process group, its
+// outputs read here line by line while it runs.
 struct Child {
-    pid_t pid = -1;
+    std::optional<qor::proc::Process> process;
     Stream out, err;
 
     bool start(const std::vector<std::string>& argv) {
-        int o[2], e[2];
-        if (pipe(o) != 0 || pipe(e) != 0)
-            return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(o[1], 1);
-            dup2(e[1], 2);
-            close(o[0]);
-            close(e[0]);
-            int devnull = open("/dev/null", O_RDONLY);
-            dup2(devnull, 0);
-            std::vector<char*> args;
-            for (const std::string& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-        close(o[1]);
-        close(e[1]);
-        out.fd = o[0];
-        err.fd = e[0];
-        return pid > 0;
+        qor::proc::Options options;
+        options.argv = argv;
+        options.searchPath = true;
+        process.emplace(options);
+        out.fd = process->outFd();
+        err.fd = process->errFd();
+        return process->started();
     }
 
-    // Ends the child (if still running) and returns its exit status, or 128
-    // plus the signal that ended it.
-    int stop(int signal = SIGTERM) {
-        if (pid <= 0)
+    bool running() const { return process && process->started(); }
+    void signal(int sig) const { process->signal(sig); }
+
+    // Sends `sig` (after a SIGCONT, should it be stopped) unless it is 0,
+    // reads the outputs to their end and reaps the child. Returns its exit
+    // status, or 128 plus the signal that ended it.
+    int finish(int sig, double limitSeconds = 10) {
+        if (!running())
             return -1;
-        kill(pid, SIGCONT);
-        kill(pid, signal);
-        return reap();
-    }
-
-    int reap() {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        close(out.fd);
-        close(err.fd);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    ~Child() {
-        if (pid > 0)
-            stop(SIGKILL);
+        if (sig != 0) {
+            process->signal(SIGCONT);
+            process->signal(sig);
+        }
+        qor::proc::Result r = process->finish(limitSeconds);
+        out.take(r.out);
+        err.take(r.err);
+        process.reset();
+        return r.status;
     }
 };
 
@@ -260,8 +244,7 @@ class Crowd : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (m_Responder.pid > 0)
-            m_Responder.stop();
+        m_Responder.finish(SIGTERM);
         if (!m_Backend.empty()) {
             sh("ip netns del " + m_Backend);
             sh("ip netns del " + m_Printers);
@@ -289,8 +272,8 @@ class Crowd : public ::testing::Test {
     }
 
     // netbackend installed as "tamo" (accepts Tamo printers) in the backend
-    // namespace. `ip netns exec` and `env` exec in place, so the child's pid
-    // is the backend's.
+    // namespace. `ip netns exec` and `env` exec in place, so the child is
+    // the backend itself.
     bool startBackend(Child& backend, const std::vector<std::string>& args,
                       const std::vector<std::string>& env = {}) {
         std::vector<std::string> argv = {
@@ -308,7 +291,7 @@ class Crowd : public ::testing::Test {
         pump({&backend.out, &backend.err, &m_Responder.out}, 5,
              [&] { return backend.out.lines.size() >= static_cast<size_t>(kPrinters); });
         pump({&backend.out, &backend.err, &m_Responder.out}, 0.5, [] { return false; });
-        EXPECT_EQ(backend.stop(), 128 + SIGTERM) << "the listing ended before its window";
+        EXPECT_EQ(backend.finish(SIGTERM), 128 + SIGTERM) << "the listing ended before its window";
         EXPECT_EQ(backend.err.lines, std::vector<std::string>{})
             << "nothing but device lines may reach the spooler";
         return backend.out.lines;
@@ -420,10 +403,10 @@ TEST_F(Crowd, StoppedDuringTheAnswersStillListsEveryPrinter) {
     ASSERT_TRUE(startBackend(backend, {}));
     ASSERT_TRUE(pump({&backend.out, &backend.err, &m_Responder.out}, 5,
                      [&] { return count("query from") >= 2; }));
-    ASSERT_EQ(0, kill(backend.pid, SIGSTOP));
+    backend.signal(SIGSTOP);
     expectSentWithinASecond(2);
     usleep(100 * 1000);
-    ASSERT_EQ(0, kill(backend.pid, SIGCONT));
+    backend.signal(SIGCONT);
     expectEveryPrinterOnce(finishListing(backend), kPrinters);
 }
 
@@ -436,8 +419,7 @@ TEST_F(Crowd, JobFindsItsPrinterAmongThem) {
     ASSERT_TRUE(
         startBackend(backend, {"42", "alice", "title", "1", "opt=1"},
                      {"DEVICE_URI=tamo://" + mac, "CUPS_SERVERBIN=" + m_Dir + "/serverbin"}));
-    pump({&backend.out, &backend.err}, 10, [&] { return !backend.out.open && !backend.err.open; });
-    int status = backend.reap();
+    int status = backend.finish(0);
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(backend.out.lines.empty());
