@@ -19,6 +19,9 @@ namespace {
 constexpr int kPrinterInterfaceClass = 7;
 constexpr uint32_t kWaitStep = 1000;  // 1 ms on the node, 1 s over libusb
 constexpr time_t kReadWindowSeconds = 4;
+// The longest single wait on the node, in microseconds (below a second, so
+// that a clock step is noticed soon).
+constexpr int64_t kLongestNodeWait = 999999;
 // The bus part of "bus:device" fits a buffer of 10 characters, the device
 // part one of 16 (each with its terminating NUL).
 constexpr size_t kMaxBusDigits = 9;
@@ -52,6 +55,24 @@ bool numberAfter(const std::string& path, const char* marker, int& out) {
     while (end < path.size() && std::isdigit(static_cast<unsigned char>(path[end])))
         ++end;
     return parseNumber(path, start, end, 10, out);
+}
+
+// The next readiness wait of a read window that began in the whole second
+// `noted`. Over libusb a wait is a bulk read of that many milliseconds: it
+// stays the 1 s step. On the node select wakes as soon as data come, so the
+// wait may run up to the second at which the window closes; the result is
+// the same as that of 1 ms steps, without thousands of wake-ups per window.
+uint32_t windowWaitStep(const HCIOConnector& connector, time_t noted) {
+    if (connector.kind() != CONNECTOR_USBLP)
+        return kWaitStep;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    int64_t closesAt = static_cast<int64_t>(noted) + kReadWindowSeconds + 1;
+    int64_t left = (closesAt - static_cast<int64_t>(now.tv_sec)) * 1000000 - now.tv_nsec / 1000;
+    // time() may trail the fine clock by a tick: near the end, short steps.
+    if (left < static_cast<int64_t>(kWaitStep))
+        return kWaitStep;
+    return static_cast<uint32_t>(left < kLongestNodeWait ? left : kLongestNodeWait);
 }
 
 }  // namespace
@@ -144,7 +165,7 @@ int HCUSBTransport::read(uint8_t* buffer, size_t size) {
         time_t noted = std::time(nullptr);
         IoStatus ready;
         for (;;) {
-            ready = m_Connector->waitReadable(kWaitStep);
+            ready = m_Connector->waitReadable(windowWaitStep(*m_Connector, noted));
             if (ready != IO_TIMEOUT)
                 break;
             if (std::time(nullptr) - noted > kReadWindowSeconds)
