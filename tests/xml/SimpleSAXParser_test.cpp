@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "CarefulSaxParser.h"
+#include "RandomXml.h"
 #include "RecordingHandler.h"
 
 namespace qor {
@@ -457,6 +460,140 @@ TEST(Attributes, CopyingGettersZeroBufferAndTruncate) {
     EXPECT_EQ(buffer[0], '\0');
     EXPECT_EQ(a.getValue("name", buffer, 1), 0);
     EXPECT_EQ(a.getValue("name", nullptr, 0), 0);
+}
+
+// ---- the parser against the plain one ---------------------------------------
+
+Outcome runCareful(const std::string& text, const std::string& stopAfter = "") {
+    RecordingHandler handler;
+    handler.stopAfter = stopAfter;
+    ::testing::internal::CaptureStdout();
+    int result = testing::careful::parse(text.c_str(), &handler);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {result, handler.events, out};
+}
+
+// Random documents, whole and cut off, give the same events, results and
+// printed lines as the plain parser, also when the handler stops after any
+// one of its events; the report form prints nothing and returns those lines.
+TEST(SaxFastPaths, SameEventsAndLinesAsThePlainParserOnRandomDocuments) {
+    testing::RandomXml random(20261209);
+    for (int round = 0; round < 4000; ++round) {
+        std::string doc = random.document();
+        Outcome careful = runCareful(doc);
+        Outcome fast = runExact(doc);
+        ASSERT_EQ(fast.result, careful.result) << doc;
+        ASSERT_EQ(fast.events, careful.events) << doc;
+        ASSERT_EQ(fast.out, careful.out) << doc;
+
+        std::string stopAfter = careful.events[random.below(careful.events.size())];
+        Outcome carefulStop = runCareful(doc, stopAfter);
+        Outcome fastStop = run(doc, stopAfter);
+        ASSERT_EQ(fastStop.result, carefulStop.result) << doc << " / " << stopAfter;
+        ASSERT_EQ(fastStop.events, carefulStop.events) << doc << " / " << stopAfter;
+        ASSERT_EQ(fastStop.out, carefulStop.out) << doc << " / " << stopAfter;
+
+        SimpleSAXParser silent(nullptr);
+        std::string report = "old";
+        ::testing::internal::CaptureStdout();
+        int result = silent.parse(doc.c_str(), report);
+        ASSERT_EQ(::testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(result, careful.result) << doc;
+        ASSERT_EQ(report, careful.out) << doc;
+    }
+}
+
+// Stops or mutes after its n-th element or text event (0: never).
+class CountingStopper : public RecordingHandler {
+  public:
+    size_t after = 0;
+    bool mute = false;
+    void startElement(const char* name, const attributes& attrs) override {
+        RecordingHandler::startElement(name, attrs);
+        count();
+    }
+    void endElement(const char* name) override {
+        RecordingHandler::endElement(name);
+        count();
+    }
+    void characters(const char* text, int32_t n) override {
+        RecordingHandler::characters(text, n);
+        count();
+    }
+
+  private:
+    void count() {
+        if (++m_Seen == after)
+            (mute ? m_Mute : m_Stop) = true;
+    }
+    size_t m_Seen = 0;
+};
+
+// A handler that mutes gets the events that a stop at the same point leaves
+// it (the end of an empty-element tag included), and the parse ends as one
+// without a handler does: same result, same lines.
+TEST(SaxMute, EventsStopButTheParseRunsToItsEndOrFault) {
+    testing::RandomXml random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string doc = random.document();
+        Outcome all = runCareful(doc);
+        size_t eventCount = all.events.size() - 2;  // without the document events
+        CountingStopper stopper;
+        stopper.after = eventCount ? 1 + random.below(eventCount) : 0;
+        ::testing::internal::CaptureStdout();
+        testing::careful::parse(doc.c_str(), &stopper);
+        ::testing::internal::GetCapturedStdout();
+
+        CountingStopper muter;
+        muter.after = stopper.after;
+        muter.mute = true;
+        std::string report;
+        int result = SimpleSAXParser(&muter).parse(doc.c_str(), report);
+        ASSERT_EQ(muter.events, stopper.events) << doc << " / " << muter.after;
+        ASSERT_EQ(result, all.result) << doc;
+        ASSERT_EQ(report, all.out) << doc;
+    }
+    RecordingHandler atStart;
+    atStart.stopAfter = "startDocument";
+    atStart.m_Mute = true;  // a stop set with it wins
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(SimpleSAXParser(&atStart).parse("<a>x</b>"), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(atStart.events, (Events{"startDocument", "endDocument"}));
+}
+
+// Names set out of order, repeated or not, read back as a map keeps them.
+TEST(Attributes, AnyOrderOfSetsReadsBackSortedWithLastValues) {
+    testing::RandomXml random(3);
+    for (int round = 0; round < 500; ++round) {
+        attributes a;
+        std::map<std::string, std::string> model;
+        for (uint32_t n = random.below(12); n > 0; --n) {
+            std::string name = random.name(), value = random.text();
+            a.set(name, value);
+            model[name] = value;
+            if (random.below(4) == 0) {
+                // Lookups in between put the list in order early.
+                ASSERT_EQ(a.count(), static_cast<int>(model.size()));
+                ASSERT_EQ(a.get(name), value);
+            }
+        }
+        attributes copy = a;
+        ASSERT_EQ(copy.count(), static_cast<int>(model.size()));
+        int k = 0;
+        for (const auto& entry : model) {
+            char name[64], value[64];
+            copy.getName(k, name, sizeof name);
+            copy.getValue(k, value, sizeof value);
+            ASSERT_EQ(name, entry.first);
+            ASSERT_EQ(value, entry.second);
+            ASSERT_TRUE(a.has(entry.first));
+            ASSERT_EQ(a.view(entry.first), entry.second);
+            ++k;
+        }
+        ASSERT_FALSE(a.has("missing"));
+        ASSERT_EQ(a.view("missing"), "");
+    }
 }
 
 // ---- bounds and running time -----------------------------------------------

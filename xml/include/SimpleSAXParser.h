@@ -5,31 +5,41 @@
 // namespace or CDATA support. The text is walked once, left to right, with
 // no recursion, and every byte is read through a bounds-checked reader, so
 // untrusted input can neither over-read nor exhaust the stack, and the work
-// done is proportional to the length of the text.
+// done is proportional to the length of the text. Names, and text runs and
+// values without entities, are handed out as views of the text itself:
+// nothing is copied per element but attributes and decoded text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qor {
 
 // The attributes of one start tag: an ordered map from name to value, both
-// byte strings, sorted by byte-wise comparison of the names.
+// byte strings, sorted by byte-wise comparison of the names. Kept as a flat
+// list: a tag has few attributes, and names that arrive in order (or one
+// alone) are appended without any search; others are put in order on the
+// next lookup, so a hostile tag of many attributes costs n log n.
 class attributes {
   public:
     attributes() = default;
     attributes(const attributes&) = default;
     attributes& operator=(const attributes&) = default;
+    attributes(attributes&&) noexcept = default;
+    attributes& operator=(attributes&&) noexcept = default;
     virtual ~attributes() = default;
 
     // Stores `value` under `name`; an existing entry of that name is replaced.
-    void set(const std::string& name, const std::string& value);
+    void set(std::string_view name, std::string_view value);
     // True when an entry named `name` exists.
-    bool has(const std::string& name) const;
+    bool has(std::string_view name) const;
     // The value of `name`, or an empty string when absent.
-    std::string get(const std::string& name) const;
+    std::string get(std::string_view name) const;
+    // The same without a copy: a view valid until the next change.
+    std::string_view view(std::string_view name) const;
 
     // The three copying getters zero all `size` bytes of `buffer`, then copy
     // at most size - 1 bytes of the value (or name) into it and return the
@@ -46,7 +56,17 @@ class attributes {
     void clear();
 
   private:
-    std::map<std::string, std::string> m_Entries;
+    struct Entry {
+        std::string name;
+        std::string value;
+    };
+    // Sorts by name when names came out of order, keeping the last value set
+    // for a repeated name.
+    void settle() const;
+    const Entry* find(std::string_view name) const;
+
+    mutable std::vector<Entry> m_Entries;
+    mutable bool m_Unsorted = false;
 };
 
 // Receives the parser's events. Every operation does nothing here; a handler
@@ -76,8 +96,27 @@ class SimpleSAXHandler {
     // Called once at the end of every parse, also after a failure.
     virtual void endDocument() {}
 
+    // The parser reports elements and text through these three. `name` and
+    // `text` are views of the parsed text (or of a decoded copy of a run)
+    // valid for the call only. By default each passes a NUL-terminated copy
+    // to the operation above; a handler that can use the views overrides
+    // these instead and saves the copy.
+    virtual void startElementView(std::string_view name, const attributes& attrs) {
+        startElement(std::string(name).c_str(), attrs);
+    }
+    virtual void endElementView(std::string_view name) { endElement(std::string(name).c_str()); }
+    virtual void charactersView(std::string_view text, int32_t count) {
+        characters(std::string(text).c_str(), count);
+    }
+
     // Set by the handler to stop the parse; cleared only by the handler.
     bool m_Stop = false;
+    // Set by the handler when it needs no more events but the parse is to go
+    // on to the end of the text or its fault, for the result and the error
+    // lines (as if the parse had had no handler). As after m_Stop, only
+    // endDocument follows (and the end of an empty-element tag whose start
+    // set it).
+    bool m_Mute = false;
 };
 
 class SimpleSAXParser {
@@ -96,6 +135,10 @@ class SimpleSAXParser {
     int parse(const char* text);
     // Same as parse(text.c_str()): the text ends at its first NUL.
     int parse(const std::string& text);
+    // Same as parse(text), except that the error lines are not printed but
+    // stored in `report` (with their line ends; empty when nothing would have
+    // been printed), for a caller that prints them itself.
+    int parse(const char* text, std::string& report);
 
   private:
     SimpleSAXHandler* m_Handler;

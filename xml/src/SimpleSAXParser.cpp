@@ -1,10 +1,9 @@
 #include "SimpleSAXParser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <string_view>
-#include <vector>
 
 #include "qor/ByteReader.h"
 
@@ -12,17 +11,56 @@ namespace qor {
 
 // ---- attributes ----------------------------------------------------------
 
-void attributes::set(const std::string& name, const std::string& value) {
-    m_Entries[name] = value;
+void attributes::set(std::string_view name, std::string_view value) {
+    if (!m_Unsorted && !m_Entries.empty()) {
+        int order = std::string_view(m_Entries.back().name).compare(name);
+        if (order == 0) {
+            m_Entries.back().value.assign(value.data(), value.size());
+            return;
+        }
+        if (order > 0)
+            m_Unsorted = true;  // put in order on the next lookup
+    }
+    m_Entries.push_back(Entry{std::string(name), std::string(value)});
 }
 
-bool attributes::has(const std::string& name) const {
-    return m_Entries.find(name) != m_Entries.end();
+void attributes::settle() const {
+    if (!m_Unsorted)
+        return;
+    m_Unsorted = false;
+    // Stable, so of a repeated name the entry set last is the last of its run.
+    std::stable_sort(m_Entries.begin(), m_Entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    size_t kept = 0;
+    for (size_t k = 0; k < m_Entries.size(); ++k) {
+        if (k + 1 < m_Entries.size() && m_Entries[k + 1].name == m_Entries[k].name)
+            continue;
+        if (kept != k)
+            m_Entries[kept] = std::move(m_Entries[k]);
+        ++kept;
+    }
+    m_Entries.resize(kept);
 }
 
-std::string attributes::get(const std::string& name) const {
-    auto it = m_Entries.find(name);
-    return it == m_Entries.end() ? std::string() : it->second;
+const attributes::Entry* attributes::find(std::string_view name) const {
+    settle();
+    auto it = std::lower_bound(
+        m_Entries.begin(), m_Entries.end(), name,
+        [](const Entry& e, std::string_view n) { return std::string_view(e.name) < n; });
+    return it != m_Entries.end() && it->name == name ? &*it : nullptr;
+}
+
+bool attributes::has(std::string_view name) const {
+    return find(name) != nullptr;
+}
+
+std::string attributes::get(std::string_view name) const {
+    return std::string(view(name));
+}
+
+std::string_view attributes::view(std::string_view name) const {
+    const Entry* e = find(name);
+    return e ? std::string_view(e->value) : std::string_view();
 }
 
 namespace {
@@ -43,10 +81,8 @@ int attributes::getValue(const char* name, char* buffer, size_t size) const {
         std::memset(buffer, 0, size);
     if (name == nullptr)
         return 0;
-    auto it = m_Entries.find(name);
-    if (it == m_Entries.end())
-        return 0;
-    return copyOut(it->second, buffer, size);
+    const Entry* e = find(name);
+    return e ? copyOut(e->value, buffer, size) : 0;
 }
 
 int attributes::getName(int index, char* buffer, size_t size) const {
@@ -54,9 +90,7 @@ int attributes::getName(int index, char* buffer, size_t size) const {
         std::memset(buffer, 0, size);
     if (index < 0 || index >= count())
         return 0;
-    auto it = m_Entries.begin();
-    std::advance(it, index);
-    return copyOut(it->first, buffer, size);
+    return copyOut(m_Entries[static_cast<size_t>(index)].name, buffer, size);
 }
 
 int attributes::getValue(int index, char* buffer, size_t size) const {
@@ -64,12 +98,11 @@ int attributes::getValue(int index, char* buffer, size_t size) const {
         std::memset(buffer, 0, size);
     if (index < 0 || index >= count())
         return 0;
-    auto it = m_Entries.begin();
-    std::advance(it, index);
-    return copyOut(it->second, buffer, size);
+    return copyOut(m_Entries[static_cast<size_t>(index)].value, buffer, size);
 }
 
 int attributes::count() const {
+    settle();
     return m_Entries.size() > static_cast<size_t>(std::numeric_limits<int>::max())
                ? std::numeric_limits<int>::max()
                : static_cast<int>(m_Entries.size());
@@ -77,101 +110,130 @@ int attributes::count() const {
 
 void attributes::clear() {
     m_Entries.clear();
+    m_Unsorted = false;
 }
 
 // ---- parser ----------------------------------------------------------------
 
 namespace {
 
-bool isSpace(int c) {
-    return c == 0x09 || c == 0x20 || c == 0x0D || c == 0x0A;
-}
+// Byte classes, one table lookup each in the scanning loops.
+enum : uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4 };
 
-bool isNameStart(int c) {
-    return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+struct ByteClasses {
+    uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        of[0x09] = of[0x20] = of[0x0D] = of[0x0A] = kSpace;
+        for (int c = 'A'; c <= 'Z'; ++c)
+            of[c] = of[c + ('a' - 'A')] = kNameStart | kNameChar;
+        of[0x3A] = of[0x5F] = kNameStart | kNameChar;  // ':' and '_'
+        for (int c = '0'; c <= '9'; ++c)
+            of[c] = kNameChar;
+        of[0x2D] = of[0x2E] = kNameChar;  // '-' and '.'
+    }
+};
+constexpr ByteClasses kClasses;
 
-bool isNameChar(int c) {
-    return isNameStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9');
+// -1 (past the end) is in no class.
+bool is(int c, uint8_t cls) {
+    return c >= 0 && (kClasses.of[c] & cls) != 0;
 }
 
 int lower(int c) {
     return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
 }
 
-// Decodes the five predefined entities in `in`. Each '&' up to the next ';'
-// is replaced by its character, or by nothing when the entity is unknown; the
-// scan then resumes one character after where the replacement started, so a
-// decoded '&' is never decoded again and, after a removed entity, the
-// character that moved into its place is passed over unscanned. Without a
-// later ';' the rest is kept as it is. Linear: every ';' is consumed once.
-std::string decodeEntities(ByteSpan in) {
-    // Most runs and values hold no entity at all: they stay as they are.
-    if (in.empty())
-        return std::string();
-    if (std::memchr(in.data, '&', in.size) == nullptr)
-        return in.toString();
+std::string_view viewOf(ByteSpan span) {
+    return std::string_view(reinterpret_cast<const char*>(span.data), span.size);
+}
+
+// Number of leading bytes of `span` in class `cls`.
+size_t countIn(ByteSpan span, uint8_t cls) {
+    size_t n = 0;
+    for (uint8_t c : span) {
+        if ((kClasses.of[c] & cls) == 0)
+            break;
+        ++n;
+    }
+    return n;
+}
+
+// Number of leading bytes of `span` before the first `c` (all when none).
+size_t countBefore(ByteSpan span, uint8_t c) {
+    if (span.empty())
+        return 0;
+    const void* hit = std::memchr(span.data, c, span.size);
+    return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - span.data) : span.size;
+}
+
+// The character an entity ("&...;") stands for, or 0 for an unknown one.
+char entityCharacter(std::string_view entity) {
+    if (entity == "&amp;")
+        return '&';
+    if (entity == "&quot;")
+        return '"';
+    if (entity == "&apos;")
+        return '\'';
+    if (entity == "&lt;")
+        return '<';
+    if (entity == "&gt;")
+        return '>';
+    return 0;
+}
+
+// Decodes the five predefined entities of `in` into `out`. Each '&' up to
+// the next ';' is replaced by its character, or by nothing when the entity
+// is unknown; the scan then resumes one character after where the
+// replacement started, so a decoded '&' is never decoded again and, after a
+// removed entity, the character that moved into its place is passed over
+// unscanned. Without a later ';' the rest is kept as it is. Linear: the
+// stretches between entities are copied whole, and every ';' is found once.
+void decodeEntities(ByteSpan in, std::string& out) {
+    out.clear();
     ByteReader r(in);
-    std::string out;
-    out.reserve(in.size);
-    bool skipNext = false;
-    size_t semicolon = 0;  // cached position of the next ';' at or after r
+    size_t semicolon = 0;  // the next ';' at or after the last '&', if found
     bool haveSemicolon = false;
-    uint8_t c = 0;
-    while (r.peekU8(c)) {
-        if (skipNext || c != '&') {
-            skipNext = false;
-            out.push_back(static_cast<char>(c));
-            r.skip(1);
-            continue;
-        }
+    ByteSpan piece;
+    while (!r.atEnd()) {
+        r.readBytes(countBefore(r.rest(), '&'), piece);
+        out.append(viewOf(piece));
+        if (r.atEnd())
+            break;
         size_t start = r.offset();
         if (!haveSemicolon || semicolon < start) {
-            haveSemicolon = false;
-            for (size_t p = start; r.byteAt(p, c); ++p) {
-                if (c == ';') {
-                    semicolon = p;
-                    haveSemicolon = true;
-                    break;
-                }
-            }
-            if (!haveSemicolon) {
+            ByteSpan rest = r.rest();
+            size_t n = countBefore(rest, ';');
+            if (n == rest.size) {
                 // No ';' anywhere after: decoding ends, the rest stays.
-                ByteSpan rest = r.rest();
-                out.append(reinterpret_cast<const char*>(rest.data), rest.size);
-                return out;
+                out.append(viewOf(rest));
+                return;
             }
+            semicolon = start + n;
+            haveSemicolon = true;
         }
-        ByteSpan entity;
-        r.readBytes(semicolon - start + 1, entity);
-        std::string name = entity.toString();
-        if (name == "&amp;")
-            out.push_back('&');
-        else if (name == "&quot;")
-            out.push_back('"');
-        else if (name == "&apos;")
-            out.push_back('\'');
-        else if (name == "&lt;")
-            out.push_back('<');
-        else if (name == "&gt;")
-            out.push_back('>');
-        else
-            skipNext = true;  // removed: the next character takes its place
+        r.readBytes(semicolon - start + 1, piece);
+        if (char c = entityCharacter(viewOf(piece))) {
+            out.push_back(c);
+        } else {
+            uint8_t next = 0;  // removed: the next character takes its place
+            if (r.readU8(next))
+                out.push_back(static_cast<char>(next));
+        }
     }
-    return out;
 }
 
 // One parse over the caller's text, read in place (it does not change while
-// the parse runs). Positions may run one past the end (a start tag cut off at
-// the end of the text steps past '>' that is not there); every read goes
-// through the reader, or memchr over one of its spans, and sees nothing there.
+// the parse runs) through one reader whose offset is the parse position.
+// The text may end in the middle of anything: every fetch is checked, and a
+// step past the end (a start tag cut off where its '>' would be) stays at
+// the end, which the rules treat alike.
 class Parse {
   public:
-    Parse(const char* text, SimpleSAXHandler* handler)
-        : m_Text(text),
-          m_Reader(reinterpret_cast<const uint8_t*>(m_Text.data()), m_Text.size()),
-          m_Length(m_Text.size()),
-          m_Handler(handler) {}
+    Parse(const char* text, SimpleSAXHandler* handler, std::string* report)
+        : m_Reader(reinterpret_cast<const uint8_t*>(text), std::strlen(text)),
+          m_Handler(handler),
+          m_Events(handler),
+          m_Report(report) {}
 
     int run() {
         int r = 0;
@@ -179,17 +241,22 @@ class Parse {
             m_Handler->startDocument();
             stopCheck();
         }
-        while (m_Pos < m_Length && r != -1) {
-            if (at(m_Pos) == '<' && at(m_Pos + 1) == '?') {
+        while (!m_Reader.atEnd() && r != -1) {
+            // Text before the first element is passed over.
+            m_Reader.skip(countBefore(m_Reader.rest(), '<'));
+            int next = peek(1);
+            if (m_Reader.atEnd()) {
+                break;
+            } else if (next == '?') {
                 r = skipProcessingInstruction();
-            } else if (at(m_Pos) == '<' && at(m_Pos + 1) == '!') {
+            } else if (next == '!') {
                 r = skipComment();
-            } else if (at(m_Pos) == '<' && isNameStart(at(m_Pos + 1))) {
+            } else if (is(next, kNameStart)) {
                 r = elementLoop();
                 stopCheck();
                 break;
             } else {
-                ++m_Pos;
+                step(1);
             }
             stopCheck();
         }
@@ -199,213 +266,227 @@ class Parse {
     }
 
   private:
-    // The byte at `pos`, or -1 past the end.
-    int at(size_t pos) const {
+    // The byte `ahead` bytes after the position, or -1 past the end.
+    int peek(size_t ahead = 0) const {
         uint8_t c = 0;
-        return m_Reader.byteAt(pos, c) ? c : -1;
+        return m_Reader.byteAt(m_Reader.offset() + ahead, c) ? c : -1;
     }
 
-    bool stopRequested() const { return m_Handler && m_Handler->m_Stop; }
-    void stopCheck() {
-        if (stopRequested())
-            m_Pos = m_Length;
+    void step(size_t count) {
+        if (!m_Reader.skip(count))
+            m_Reader.seek(m_Reader.size());
     }
 
-    // Position of `pattern` at or after `from`, or npos.
-    size_t find(const char* pattern, size_t from) const {
-        return from >= m_Length ? std::string::npos : m_Text.find(pattern, from);
-    }
-
-    std::string slice(size_t from, size_t to) const {
-        ByteReader r(m_Reader.whole());
+    std::string_view take(size_t count) {
         ByteSpan span;
-        if (!r.seek(from) || to < from || !r.readBytes(to - from, span))
-            return std::string();
-        return span.toString();
+        m_Reader.readBytes(count, span);
+        return viewOf(span);
     }
 
-    // Position of the first `c` at or after `from`, else m_Length; a `from`
-    // already at or past the end is returned as it is.
-    size_t findByte(uint8_t c, size_t from) const {
-        ByteSpan rest = m_Reader.whole().from(from);
-        if (rest.empty())
-            return from;
-        const void* hit = std::memchr(rest.data, c, rest.size);
-        if (hit == nullptr)
-            return m_Length;
-        return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - rest.data);
+    void skipSpace() { m_Reader.skip(countIn(m_Reader.rest(), kSpace)); }
+
+    // After every event: a stop ends the parse here; a mute lets it run on
+    // without events.
+    void stopCheck() {
+        if (m_Events == nullptr)
+            return;
+        if (m_Events->m_Stop)
+            m_Reader.seek(m_Reader.size());
+        else if (m_Events->m_Mute)
+            m_Events = nullptr;
     }
 
-    void skipSpace() {
-        while (isSpace(at(m_Pos)))
-            ++m_Pos;
+    // Moves past the first `pattern` found `from` bytes after the position;
+    // -1 at the end of the text when there is none.
+    int skipPast(std::string_view pattern, size_t from) {
+        std::string_view rest = viewOf(m_Reader.rest().from(from));
+        size_t hit = rest.find(pattern);
+        if (hit == std::string_view::npos) {
+            m_Reader.seek(m_Reader.size());
+            return -1;
+        }
+        step(from + hit + pattern.size());
+        return 0;
     }
 
     // "<?" through the first "?>" at or after the '<'.
-    int skipProcessingInstruction() {
-        size_t end = find("?>", m_Pos);
-        if (end == std::string::npos) {
-            m_Pos = m_Length;
-            return -1;
-        }
-        m_Pos = end + 2;
-        return 0;
-    }
-
+    int skipProcessingInstruction() { return skipPast("?>", 0); }
     // "<!" through the first "-->" after it.
-    int skipComment() {
-        size_t end = find("-->", m_Pos + 2);
-        if (end == std::string::npos) {
-            m_Pos = m_Length;
-            return -1;
-        }
-        m_Pos = end + 3;
-        return 0;
-    }
+    int skipComment() { return skipPast("-->", 2); }
 
     // An element name: 1 at white space, -1 at any other non-name-start
     // character or at a name beginning with "xml" in any case, else 0.
-    int readName(std::string& name) {
-        int c = at(m_Pos);
-        if (isSpace(c))
+    int readName(std::string_view& name) {
+        int c = peek();
+        if (is(c, kSpace))
             return 1;
-        if (!isNameStart(c))
+        if (!is(c, kNameStart))
             return -1;
-        if (lower(at(m_Pos)) == 'x' && lower(at(m_Pos + 1)) == 'm' && lower(at(m_Pos + 2)) == 'l')
+        if (lower(c) == 'x' && lower(peek(1)) == 'm' && lower(peek(2)) == 'l')
             return -1;
-        size_t start = m_Pos;
-        while (isNameChar(at(m_Pos)))
-            ++m_Pos;
-        name = slice(start, m_Pos);
+        name = take(countIn(m_Reader.rest(), kNameChar));
         return 0;
     }
 
-    // name="value" at m_Pos; on success m_Pos is at the closing quote.
-    int readAttribute(std::string& name, std::string& value) {
-        int c = at(m_Pos);
-        if (isSpace(c))
+    // name="value" at the position; on success the position is at the
+    // closing quote.
+    int readAttribute(attributes& attrs) {
+        int c = peek();
+        if (is(c, kSpace))
             return 1;
-        if (!isNameStart(c))
+        if (!is(c, kNameStart))
             return -1;
-        size_t start = m_Pos;
-        while (isNameChar(at(m_Pos)))
-            ++m_Pos;
-        name = slice(start, m_Pos);
+        std::string_view name = take(countIn(m_Reader.rest(), kNameChar));
         skipSpace();
-        if (at(m_Pos) != '=')
+        if (peek() != '=')
             return -1;
-        ++m_Pos;
+        step(1);
         skipSpace();
-        if (m_Pos >= m_Length)
+        if (m_Reader.atEnd())
             return -1;
-        c = at(m_Pos);
-        if (isSpace(c))
+        c = peek();
+        if (is(c, kSpace))
             return 1;
         if (c != '"')
             return -1;
-        ++m_Pos;
-        start = m_Pos;
-        m_Pos = findByte('"', m_Pos);
-        if (m_Pos >= m_Length)
-            return -1;  // no closing quote
-        ByteReader r(m_Reader.whole());
+        step(1);
+        ByteSpan rest = m_Reader.rest();
+        size_t length = countBefore(rest, '"');
+        if (length == rest.size) {
+            m_Reader.seek(m_Reader.size());  // no closing quote: refused at the end
+            return -1;
+        }
         ByteSpan raw;
-        r.seek(start);
-        r.readBytes(m_Pos - start, raw);
-        value = decodeEntities(raw);
+        m_Reader.readBytes(length, raw);
+        if (countBefore(raw, '&') == raw.size) {
+            attrs.set(name, viewOf(raw));
+        } else {
+            decodeEntities(raw, m_Decoded);
+            attrs.set(name, m_Decoded);
+        }
         return 0;
     }
 
     // At '<' and a name-start character.
-    int readStartTag(std::string& name, attributes& attrs, bool& empty) {
-        ++m_Pos;
+    int readStartTag(std::string_view& name, attributes& attrs, bool& empty) {
+        step(1);
         if (readName(name) != 0)
             return -1;
         for (;;) {
             skipSpace();
-            if (m_Pos >= m_Length || at(m_Pos) == '>' || (at(m_Pos) == '/' && at(m_Pos + 1) == '>'))
+            int c = peek();
+            if (c == -1 || c == '>' || (c == '/' && peek(1) == '>'))
                 break;
-            std::string attrName, attrValue;
-            if (readAttribute(attrName, attrValue) != 0)
+            if (readAttribute(attrs) != 0)
                 return -1;
-            attrs.set(attrName, attrValue);
-            ++m_Pos;
+            step(1);
         }
-        if (at(m_Pos) == '/' && at(m_Pos + 1) == '>') {
-            ++m_Pos;
+        if (peek() == '/' && peek(1) == '>') {
+            step(1);
             empty = true;
         }
-        ++m_Pos;
+        step(1);
         return 0;
     }
 
     // At "</"; `open` is the innermost open element name.
-    int readEndTag(const std::string& open) {
-        m_Pos += 2;
-        std::string name;
-        if (readName(name) != 0 || name != open)
-            return -1;
+    int readEndTag(std::string_view open) {
+        step(2);
+        // The open name was read by readName, so the text holds the same
+        // name here exactly when it starts with it and no name character
+        // follows; only a mismatch needs readName, for where it stops.
+        ByteSpan rest = m_Reader.rest();
+        if (rest.size >= open.size() && viewOf(rest.first(open.size())) == open &&
+            !is(peek(open.size()), kNameChar)) {
+            m_Reader.skip(open.size());
+        } else {
+            std::string_view name;
+            if (readName(name) != 0 || name != open)
+                return -1;
+        }
         skipSpace();
-        if (at(m_Pos) != '>')
+        if (peek() != '>')
             return -1;
-        ++m_Pos;
+        step(1);
         return 0;
     }
 
     void readTextRun() {
         skipSpace();
-        size_t start = m_Pos;
-        m_Pos = findByte('<', m_Pos);
-        if (m_Pos == start)
-            return;
-        ByteReader r(m_Reader.whole());
         ByteSpan raw;
-        r.seek(start);
-        r.readBytes(m_Pos - start, raw);
-        if (m_Handler) {
-            std::string text = decodeEntities(raw);
-            int32_t count = raw.size > static_cast<size_t>(std::numeric_limits<int32_t>::max())
-                                ? std::numeric_limits<int32_t>::max()
-                                : static_cast<int32_t>(raw.size);
-            m_Handler->characters(text.c_str(), count);
-            stopCheck();
+        m_Reader.readBytes(countBefore(m_Reader.rest(), '<'), raw);
+        if (raw.empty() || !m_Events)
+            return;
+        int32_t count = raw.size > static_cast<size_t>(std::numeric_limits<int32_t>::max())
+                            ? std::numeric_limits<int32_t>::max()
+                            : static_cast<int32_t>(raw.size);
+        if (countBefore(raw, '&') == raw.size) {
+            m_Events->charactersView(viewOf(raw), count);
+        } else {
+            decodeEntities(raw, m_Decoded);
+            m_Events->charactersView(m_Decoded, count);
+        }
+        stopCheck();
+    }
+
+    void reportError() {
+        std::string line;
+        if (m_Reader.atEnd()) {
+            line = "<<end of string>>\n";
+        } else {
+            char text[64];
+            std::snprintf(text, sizeof text, "Parsing error at character %d, '%c'\n",
+                          static_cast<int>(m_Reader.offset()), peek());
+            line = text;
+        }
+        say(line);
+    }
+
+    void say(const std::string& line) {
+        if (m_Report) {
+            *m_Report += line;
+        } else {
+            std::fputs(line.c_str(), stdout);
+            std::fflush(stdout);
         }
     }
 
     int elementLoop() {
         int r = 0;
-        std::vector<std::string> open;
-        while (m_Pos < m_Length && r == 0) {
-            int c = at(m_Pos);
-            int next = at(m_Pos + 1);
+        // Names are never decoded: the open ones are views of the text.
+        std::vector<std::string_view> open;
+        open.reserve(16);
+        attributes attrs;
+        while (!m_Reader.atEnd() && r == 0) {
+            int c = peek();
+            int next = peek(1);
             if (c != '<') {
                 if (open.empty()) {
-                    if (isSpace(c)) {
-                        ++m_Pos;
+                    if (is(c, kSpace)) {
+                        skipSpace();
                     } else {
-                        std::printf("dunno what to do?!\n");
+                        say("dunno what to do?!\n");
                         r = -1;
                     }
                 } else {
                     readTextRun();
                     skipSpace();
                 }
-            } else if (isNameStart(next)) {
-                std::string name;
-                attributes attrs;
+            } else if (is(next, kNameStart)) {
+                std::string_view name;
                 bool empty = false;
+                attrs.clear();
                 if (readStartTag(name, attrs, empty) != 0) {
                     r = -1;
                     break;
                 }
-                open.push_back(name);
-                if (m_Handler) {
-                    m_Handler->startElement(name.c_str(), attrs);
+                if (m_Events) {
+                    m_Events->startElementView(name, attrs);
                     if (empty)
-                        m_Handler->endElement(name.c_str());
+                        m_Events->endElementView(name);
                 }
-                if (empty)
-                    open.pop_back();
+                if (!empty)
+                    open.push_back(name);
                 stopCheck();
             } else if (next == '/') {
                 // With nothing open there is no name to close: refused at '<'.
@@ -413,8 +494,8 @@ class Parse {
                     r = -1;
                     break;
                 }
-                if (m_Handler) {
-                    m_Handler->endElement(open.back().c_str());
+                if (m_Events) {
+                    m_Events->endElementView(open.back());
                     stopCheck();
                 }
                 open.pop_back();
@@ -423,26 +504,21 @@ class Parse {
             } else if (next == '!') {
                 r = skipComment();
             } else {
-                ++m_Pos;
+                step(1);
             }
         }
         if (r == -1) {
-            if (m_Pos >= m_Length)
-                std::printf("<<end of string>>\n");
-            else
-                std::printf("Parsing error at character %d, '%c'\n", static_cast<int>(m_Pos),
-                            at(m_Pos));
-            std::fflush(stdout);
+            reportError();
             return -1;
         }
         return 0;
     }
 
-    const std::string_view m_Text;
-    const ByteReader m_Reader;
-    const size_t m_Length;
-    SimpleSAXHandler* m_Handler;
-    size_t m_Pos = 0;
+    ByteReader m_Reader;
+    SimpleSAXHandler* m_Handler;  // startDocument and endDocument
+    SimpleSAXHandler* m_Events;   // everything else; null once muted
+    std::string* m_Report;        // null: error lines go to standard output
+    std::string m_Decoded;        // the decoded copy of the current run or value
 };
 
 }  // namespace
@@ -454,12 +530,18 @@ SimpleSAXParser::~SimpleSAXParser() {
 }
 
 int SimpleSAXParser::parse(const char* text) {
-    Parse p(text ? text : "", m_Handler);
+    Parse p(text ? text : "", m_Handler, nullptr);
     return p.run();
 }
 
 int SimpleSAXParser::parse(const std::string& text) {
     return parse(text.c_str());
+}
+
+int SimpleSAXParser::parse(const char* text, std::string& report) {
+    report.clear();
+    Parse p(text ? text : "", m_Handler, &report);
+    return p.run();
 }
 
 }  // namespace qor
