@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "CarefulXPath.h"
+#include "RandomXml.h"
+
 namespace qor {
 namespace {
 
@@ -224,6 +227,89 @@ TEST(XPathEvaluate, SharedDocumentGivesSameResultsAsCopy) {
     EXPECT_EQ(fromShared.evaluate("/x"), "");  // the text ends at its first NUL
     simpleXPath none(std::shared_ptr<const std::string>{});
     EXPECT_EQ(none.evaluate("/r"), "");
+}
+
+// ---- several queries in one pass, against one plain query each -----------
+
+std::string randomPath(testing::RandomXml& random) {
+    static const char* const kNames[] = {"S", "S", "L", "a", "b"};
+    static const char* const kPredicates[] = {"",    "",     "",        "",        "[1]",
+                                              "[2]", "[3]",  "[9]",     "[10]",    "[@b='x y']",
+                                              "[x]", "[ 2]", "[@a='']", "[@S='a']"};
+    std::string path = random.below(5) ? "/r" : "";
+    for (uint32_t depth = 1 + random.below(random.below(4) ? 2 : 3); depth > 0; --depth)
+        path += std::string("/") + kNames[random.below(5)] + kPredicates[random.below(14)];
+    return path;
+}
+
+// Every answer of a pass is what the plain query gives alone, and what the
+// plain query prints is the pass's report exactly when that query found no
+// match; a pass prints nothing itself, and evaluate prints what it should.
+TEST(XPathEvaluateAll, SameAnswersAndLinesAsOneQueryEachOnRandomDocuments) {
+    testing::RandomXml random(11);
+    size_t matched = 0, faulty = 0;  // how much of the ground the inputs cover
+    for (int round = 0; round < 3000; ++round) {
+        std::string doc = round % 4 == 0 ? random.document() : random.tree();
+        std::vector<std::string> paths;
+        std::vector<XPathQuery> queries;
+        for (uint32_t n = 1 + random.below(6); n > 0; --n)
+            paths.push_back(randomPath(random));
+        // Often one query that can never match beside a few that can.
+        if (random.below(2))
+            paths.insert(paths.begin() + random.below(static_cast<uint32_t>(paths.size())),
+                         random.below(2) ? "/r/S[10]" : "/r/S[x]");
+        for (const std::string& path : paths)
+            queries.push_back(simpleXPath::compile(path));
+        simpleXPath fast(doc);
+        std::string report = "old";
+        ::testing::internal::CaptureStdout();
+        std::vector<XPathAnswer> answers = fast.evaluateAll(queries, report);
+        ASSERT_EQ(::testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(answers.size(), paths.size());
+        faulty += !report.empty();
+        for (size_t q = 0; q < paths.size(); ++q) {
+            matched += answers[q].matched;
+            testing::careful::XPath careful(doc);
+            ::testing::internal::CaptureStdout();
+            std::string value = careful.evaluate(paths[q]);
+            std::string printed = ::testing::internal::GetCapturedStdout();
+            ASSERT_EQ(answers[q].value, value) << doc << " / " << paths[q];
+            ASSERT_EQ(answers[q].matched ? "" : report, printed) << doc << " / " << paths[q];
+            ::testing::internal::CaptureStdout();
+            ASSERT_EQ(fast.evaluate(paths[q]), value) << doc << " / " << paths[q];
+            ASSERT_EQ(::testing::internal::GetCapturedStdout(), printed)
+                << doc << " / " << paths[q];
+        }
+    }
+    EXPECT_GT(matched, 500u);
+    EXPECT_GT(faulty, 500u);
+}
+
+TEST(XPathEvaluateAll, MatchedTellsAnEmptyValueFromNoMatch) {
+    simpleXPath query("<r><S></S><S>b</S></r><x y");
+    std::vector<XPathQuery> queries = {simpleXPath::compile("/r/S[1]"),
+                                       simpleXPath::compile("/r/S[2]"),
+                                       simpleXPath::compile("/r/S[3]"),
+                                       simpleXPath::compile("/r/S[10]"),
+                                       {}};
+    std::string report;
+    std::vector<XPathAnswer> answers = query.evaluateAll(queries, report);
+    ASSERT_EQ(answers.size(), 5u);
+    EXPECT_TRUE(answers[0].matched);
+    EXPECT_EQ(answers[0].value, "");
+    EXPECT_TRUE(answers[1].matched);
+    EXPECT_EQ(answers[1].value, "b");
+    EXPECT_FALSE(answers[2].matched);
+    EXPECT_FALSE(answers[3].matched);
+    EXPECT_FALSE(answers[4].matched);
+    EXPECT_EQ(report, "<<end of string>>\n");
+    // The one that can match does so early; the other still reads the
+    // whole text for its outcome.
+    answers = query.evaluateAll({queries[1], queries[3]}, report);
+    EXPECT_EQ(answers[0].value, "b");
+    EXPECT_EQ(report, "<<end of string>>\n");
+    EXPECT_TRUE(query.evaluateAll({}, report).empty());
+    EXPECT_EQ(report, "");
 }
 
 TEST(XPathBounds, LargeDocumentsTakeLinearTime) {

@@ -1,7 +1,8 @@
 #include "SimpleXPath.h"
 
 #include <climits>
-#include <iterator>
+#include <cstdio>
+#include <string_view>
 #include <utility>
 
 #include "qor/ByteReader.h"
@@ -10,8 +11,8 @@ namespace qor {
 
 namespace {
 
-const char kIndexKind[] = "<INDEX>";
-const char kUndefinedKind[] = "<UNDEFINED>";
+constexpr std::string_view kIndexKind = "<INDEX>";
+constexpr std::string_view kUndefinedKind = "<UNDEFINED>";
 
 // Leading and trailing blanks (0x20 only) removed.
 std::string trimBlanks(const std::string& s) {
@@ -102,8 +103,8 @@ simpleXPath::simpleXPath(const char* document)
 simpleXPath::simpleXPath(std::shared_ptr<const std::string> document)
     : m_Document(document ? std::move(document) : std::make_shared<const std::string>()) {}
 
-std::vector<XPathStep> simpleXPath::compile(const std::string& path) {
-    std::vector<XPathStep> steps;
+XPathQuery simpleXPath::compile(const std::string& path) {
+    XPathQuery steps;
     size_t slash = path.find('/');
     while (slash != std::string::npos) {
         size_t next = path.find('/', slash + 1);
@@ -116,88 +117,149 @@ std::vector<XPathStep> simpleXPath::compile(const std::string& path) {
     return steps;
 }
 
+bool simpleXPath::canMatch(const XPathQuery& query) {
+    for (const XPathStep& step : query) {
+        if (step.predicateKind == kUndefinedKind)
+            return false;
+    }
+    return !query.empty();
+}
+
 std::string simpleXPath::evaluate(const std::string& path) {
     return evaluate(path.c_str());
 }
 
 std::string simpleXPath::evaluate(const char* path) {
-    std::vector<XPathStep> steps = compile(path ? path : "");
-    bool canMatch = true;
-    for (const XPathStep& step : steps)
-        canMatch = canMatch && step.predicateKind != kUndefinedKind;
-    if (!canMatch) {
-        // No element can match, so no event is needed; the document is still
-        // parsed, without a handler, so that a malformed one reports its
-        // error line just as a query that matches nothing does.
-        m_Result.clear();
-        SimpleSAXParser(nullptr).parse(*m_Document);
-        return m_Result;
+    std::vector<XPathQuery> queries(1, compile(path ? path : ""));
+    std::string report;
+    std::vector<XPathAnswer> answers = evaluateAll(queries, report);
+    if (!answers[0].matched && !report.empty()) {
+        std::fputs(report.c_str(), stdout);
+        std::fflush(stdout);
     }
-    SimpleSAXParser parser(this);
-    m_Query.insert(m_Query.end(), std::make_move_iterator(steps.begin()),
-                   std::make_move_iterator(steps.end()));
-    m_Stop = false;
-    parser.parse(*m_Document);
-    m_Query.clear();
-    return m_Result;
+    return std::move(answers[0].value);
+}
+
+std::vector<XPathAnswer> simpleXPath::evaluateAll(const std::vector<XPathQuery>& queries,
+                                                  std::string& report) {
+    report.clear();
+    m_Answers.assign(queries.size(), XPathAnswer());
+    m_Waiting.assign(queries.size(), false);
+    m_Pending = 0;
+    m_Hopeless = false;  // a query that no element can match
+    for (size_t q = 0; q < queries.size(); ++q) {
+        m_Waiting[q] = canMatch(queries[q]);
+        if (m_Waiting[q])
+            ++m_Pending;
+        else
+            m_Hopeless = true;
+    }
+    if (m_Pending > 0) {
+        // Until each query that can match has matched, the text is parsed
+        // as by a single query that does not match, to its end or fault, so
+        // `report` is what each unmatched query would print. Then the pass
+        // stops, or, when a hopeless query still wants the whole text's
+        // outcome, goes on without events.
+        m_Queries = &queries;
+        m_Stop = false;
+        m_Mute = false;
+        SimpleSAXParser(this).parse(m_Document->c_str(), report);
+        m_Queries = nullptr;
+    } else if (m_Hopeless) {
+        SimpleSAXParser(nullptr).parse(m_Document->c_str(), report);
+    }
+    std::vector<XPathAnswer> answers;
+    answers.swap(m_Answers);
+    return answers;
 }
 
 void simpleXPath::startDocument() {
-    m_Result.clear();
-    m_Scratch.reset();
-    m_LastClosed.reset();
-    m_Open.clear();
+    m_Depth = 0;
+    m_LastClosedName.clear();
+    m_LastClosedIndex = 0;
 }
 
 void simpleXPath::startElement(const char* name, const attributes& attrs) {
-    m_Scratch.reset();
-    m_Scratch.name = name;
-    m_Scratch.attrs = attrs;
-    m_Scratch.index = m_LastClosed.name == m_Scratch.name ? m_LastClosed.index + 1 : 1;
-    if (m_Scratch.index <= 0)
-        m_Scratch.index = INT32_MAX;  // saturate rather than wrap on absurd sibling runs
-    // m_Scratch is reset before every use, so its contents can move.
-    m_Open.push_back(std::move(m_Scratch));
+    startElementView(name ? name : "", attrs);
+}
+
+void simpleXPath::endElement(const char* name) {
+    endElementView(name ? name : "");
 }
 
 void simpleXPath::characters(const char* text, int32_t count) {
-    (void)count;
-    if (!m_Open.empty())
-        m_Open.back().text.append(text);
+    charactersView(text ? text : "", count);
 }
 
-bool simpleXPath::matches() const {
-    if (m_Query.empty() || m_Query.size() != m_Open.size())
+void simpleXPath::startElementView(std::string_view name, const attributes& attrs) {
+    if (m_Depth == m_Open.size())
+        m_Open.emplace_back();
+    // The record's strings keep their storage from earlier elements.
+    XPathStep& open = m_Open[m_Depth++];
+    open.name.assign(name.data(), name.size());
+    open.text.clear();
+    open.attrs = attrs;
+    open.index = m_LastClosedName == name ? m_LastClosedIndex + 1 : 1;
+    if (open.index <= 0)
+        open.index = INT32_MAX;  // saturate rather than wrap on absurd sibling runs
+}
+
+void simpleXPath::charactersView(std::string_view text, int32_t count) {
+    (void)count;
+    if (m_Depth > 0)
+        m_Open[m_Depth - 1].text.append(text.data(), text.size());
+}
+
+bool simpleXPath::matches(const XPathQuery& query) const {
+    if (query.size() != m_Depth)
         return false;
-    for (size_t k = 0; k < m_Query.size(); ++k) {
-        const XPathStep& want = m_Query[k];
+    // From the innermost step out: the steps of the queries run together
+    // usually differ only there.
+    for (size_t k = m_Depth; k-- > 0;) {
+        const XPathStep& want = query[k];
         const XPathStep& have = m_Open[k];
-        if (want.name != have.name)
-            return false;
-        if (want.predicateKind.empty())
-            continue;
-        if (want.predicateKind == kUndefinedKind)
-            return false;
-        if (want.predicateKind == kIndexKind) {
-            if (want.index != have.index)
+        // A position is compared before the name: it tells the queries of
+        // one list apart at the cost of an integer.
+        if (want.predicateKind.empty()) {
+            if (want.name != have.name)
                 return false;
-        } else if (have.attrs.get(want.predicateKind) != want.predicateValue) {
+        } else if (want.predicateKind == kIndexKind) {
+            if (want.index != have.index || want.name != have.name)
+                return false;
+        } else if (want.predicateKind == kUndefinedKind) {
+            return false;
+        } else if (want.name != have.name ||
+                   have.attrs.view(want.predicateKind) != want.predicateValue) {
             return false;
         }
     }
     return true;
 }
 
-void simpleXPath::endElement(const char* name) {
+void simpleXPath::endElementView(std::string_view name) {
     (void)name;
-    if (m_Open.empty())
+    if (m_Depth == 0)
         return;
-    if (matches()) {
-        m_Result = m_Open.back().text;
-        m_Stop = true;
+    const XPathStep& closing = m_Open[m_Depth - 1];
+    if (m_Queries != nullptr) {
+        for (size_t q = 0; q < m_Queries->size(); ++q) {
+            if (m_Waiting[q] && matches((*m_Queries)[q])) {
+                m_Answers[q].value = closing.text;
+                m_Answers[q].matched = true;
+                m_Waiting[q] = false;
+                --m_Pending;
+            }
+        }
+        if (m_Pending == 0) {
+            if (m_Hopeless)
+                m_Mute = true;
+            else
+                m_Stop = true;
+        }
     }
-    m_LastClosed = std::move(m_Open.back());
-    m_Open.pop_back();
+    m_LastClosedName = closing.name;
+    m_LastClosedIndex = closing.index;
+    --m_Depth;
 }
 
 }  // namespace qor
