@@ -1,13 +1,16 @@
 // Certificate manager answers: the reply bytes after the flags byte, as
-// collected from the printer, through extraction and every field reader.
+// collected from the printer, through extraction and every field reader,
+// whose one-pass reads are held to one plain query per field.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "CertMgr.h"
 #include "ObjStoreResponse.h"
+#include "SimpleXPath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that any read past the end is caught.
@@ -32,6 +35,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> names;
     response.getNameList(names);
     if (names.size() > 9)
+        __builtin_trap();
+
+    // The readers read their fields in one pass: they must give what
+    // reading each field and list position on its own gives.
+    qor::simpleXPath plain(xml);
+    bool success = plain.evaluate(qor::ObjStoreResponse::kStatusCodePath) == "1";
+    std::vector<std::string> expected;
+    for (int n = 1; success; ++n) {
+        char path[256];
+        std::snprintf(path, sizeof path, qor::ObjStoreResponse::kListEntryPath, n);
+        std::string value = plain.evaluate(path);
+        if (value.empty())
+            break;
+        expected.push_back(value);
+    }
+    if (names != expected)
+        __builtin_trap();
+    if (success && (a != plain.evaluate(qor::ObjStoreResponse::kOrgPath) ||
+                    g != plain.evaluate(qor::ObjStoreResponse::kAltNamePath)))
         __builtin_trap();
     std::vector<uint8_t> csr(qor::kFileBuffer, 0);  // the buffer the request is saved from
     int64_t n = response.getCSRFile(csr.data(), csr.size());

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "Base64.h"
 #include "SimpleXPath.h"
@@ -37,22 +39,88 @@ const char* const ObjStoreResponse::kAltNamePath =
 const char* const ObjStoreResponse::kListEntryPath =
     "/response/MapElem/child[@name='cert_list']/ListElem/StringElem[%d]";
 
+namespace {
+
+std::vector<XPathQuery> compileAll(std::initializer_list<const char*> paths) {
+    std::vector<XPathQuery> queries;
+    for (const char* path : paths)
+        queries.push_back(simpleXPath::compile(path));
+    return queries;
+}
+
+// The list positions 1 to 10 of kListEntryPath. Position 10 can never match
+// (positions stop at 9), but a list of nine names still reads it, so it is
+// asked like the others.
+const std::vector<XPathQuery>& listQueries() {
+    static const std::vector<XPathQuery> queries = [] {
+        std::vector<XPathQuery> q;
+        for (int n = 1; n <= 10; ++n) {
+            char path[256] = {};
+            std::snprintf(path, sizeof path, ObjStoreResponse::kListEntryPath, n);
+            q.push_back(simpleXPath::compile(path));
+        }
+        return q;
+    }();
+    return queries;
+}
+
+void print(const std::string& report) {
+    if (report.empty())
+        return;
+    std::fputs(report.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 void ObjStoreResponse::setResponse(const std::string& text) {
     // A C text ends at its first NUL.
     m_Response = std::make_shared<const std::string>(text.c_str());
+    m_HaveStatus = false;
+    m_StatusText.clear();
+    m_StatusReport.clear();
 }
 
-std::string ObjStoreResponse::read(const std::string& path) const {
+std::string ObjStoreResponse::read(const char* path) const {
     simpleXPath query(m_Response);
     return query.evaluate(path);
 }
 
+std::vector<std::string> ObjStoreResponse::readAll(const std::vector<XPathQuery>& queries) const {
+    simpleXPath query(m_Response);
+    std::string report;
+    std::vector<XPathAnswer> answers = query.evaluateAll(queries, report);
+    std::vector<std::string> values;
+    values.reserve(answers.size());
+    for (XPathAnswer& answer : answers) {
+        if (!answer.matched)
+            print(report);
+        values.push_back(std::move(answer.value));
+    }
+    return values;
+}
+
+const std::string& ObjStoreResponse::statusText() const {
+    if (!m_HaveStatus) {
+        static const std::vector<XPathQuery> status = compileAll({kStatusCodePath});
+        simpleXPath query(m_Response);
+        std::vector<XPathAnswer> answers = query.evaluateAll(status, m_StatusReport);
+        if (answers[0].matched)
+            m_StatusReport.clear();
+        m_StatusText = std::move(answers[0].value);
+        m_HaveStatus = true;
+    }
+    // A read again would parse the same text up to the same fault.
+    print(m_StatusReport);
+    return m_StatusText;
+}
+
 bool ObjStoreResponse::succeeded() const {
-    return read(kStatusCodePath) == "1";
+    return statusText() == "1";
 }
 
 int ObjStoreResponse::getStatusCode() const {
-    return std::atoi(read(kStatusCodePath).c_str());
+    return std::atoi(statusText().c_str());
 }
 
 std::string ObjStoreResponse::getStatusMessage() const {
@@ -63,9 +131,12 @@ void ObjStoreResponse::getCAInfo(std::string& fileName, std::string& pemPath,
                                  std::string& commonName) const {
     if (!succeeded())
         return;
-    fileName = read(kCAFileNamePath);
-    pemPath = read(kCAPemPathPath);
-    commonName = read(kCACommonNamePath);
+    static const std::vector<XPathQuery> fields =
+        compileAll({kCAFileNamePath, kCAPemPathPath, kCACommonNamePath});
+    std::vector<std::string> values = readAll(fields);
+    fileName = std::move(values[0]);
+    pemPath = std::move(values[1]);
+    commonName = std::move(values[2]);
 }
 
 int64_t ObjStoreResponse::getCSRFile(uint8_t* buffer, size_t capacity) const {
@@ -81,13 +152,16 @@ bool ObjStoreResponse::getCertDefaults(std::string& o, std::string& ou, std::str
                                        std::string& an) const {
     if (!succeeded())
         return false;
-    o = read(kOrgPath);
-    ou = read(kUnitPath);
-    c = read(kCountryPath);
-    st = read(kStatePath);
-    l = read(kCityPath);
-    cn = read(kCommonNamePath);
-    an = read(kAltNamePath);
+    static const std::vector<XPathQuery> fields = compileAll(
+        {kOrgPath, kUnitPath, kCountryPath, kStatePath, kCityPath, kCommonNamePath, kAltNamePath});
+    std::vector<std::string> values = readAll(fields);
+    o = std::move(values[0]);
+    ou = std::move(values[1]);
+    c = std::move(values[2]);
+    st = std::move(values[3]);
+    l = std::move(values[4]);
+    cn = std::move(values[5]);
+    an = std::move(values[6]);
     return true;
 }
 
@@ -95,14 +169,18 @@ void ObjStoreResponse::getNameList(std::vector<std::string>& names) const {
     if (!succeeded())
         return;
     names.clear();
-    // Index predicates stop at 9, so position 10 reads empty and ends the list.
-    for (int n = 1;; ++n) {
-        char path[256] = {};
-        std::snprintf(path, sizeof path, kListEntryPath, n);
-        std::string value = read(path);
-        if (value.empty())
+    // Positions 1, 2, ... are read until one is empty; only that last read
+    // can have failed without a match, so at most one error line is printed.
+    simpleXPath query(m_Response);
+    std::string report;
+    std::vector<XPathAnswer> answers = query.evaluateAll(listQueries(), report);
+    for (XPathAnswer& answer : answers) {
+        if (answer.value.empty()) {
+            if (!answer.matched)
+                print(report);
             break;
-        names.push_back(value);
+        }
+        names.push_back(std::move(answer.value));
     }
 }
 

@@ -1,6 +1,10 @@
 // One answer of the printer's certificate manager: an XML document rooted at
 // <response>, whose <MapElem> holds <child name="..."> elements with typed
-// values. Every reader evaluates its path over the whole document again.
+// values. Every reader gives what evaluating its paths one by one over the
+// whole document would give, and prints what that would print (the parser's
+// error line, on standard output, once for each read that fails before its
+// match), but the fields one reader needs are read in a single pass, and the
+// status code, which several readers test, is read once per answer.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +15,15 @@
 
 namespace qor {
 
+struct XPathStep;
+
 class ObjStoreResponse {
   public:
     ObjStoreResponse() = default;
     virtual ~ObjStoreResponse() = default;
 
-    // Stores a copy of the response text (up to its first NUL, as a C text).
+    // Stores a copy of the response text (up to its first NUL, as a C text)
+    // in place of the one before.
     void setResponse(const std::string& text);
     const std::string& response() const { return *m_Response; }
 
@@ -61,11 +68,21 @@ class ObjStoreResponse {
     static const char* const kListEntryPath;  // printf format, one %d
 
   private:
-    std::string read(const std::string& path) const;
+    std::string read(const char* path) const;
+    // The status_code text; the first call reads it, later ones print again
+    // what that read printed.
+    const std::string& statusText() const;
     bool succeeded() const;
+    // The given fields in one pass, in order; prints the parser's error line
+    // once for each that found no match, as reading them one by one would.
+    std::vector<std::string> readAll(const std::vector<std::vector<XPathStep>>& queries) const;
 
     // Shared with every query, which only reads it; replaced, never changed.
     std::shared_ptr<const std::string> m_Response = std::make_shared<const std::string>();
+    // The status read of the current answer, kept until setResponse.
+    mutable bool m_HaveStatus = false;
+    mutable std::string m_StatusText;
+    mutable std::string m_StatusReport;  // what the read printed
 };
 
 }  // namespace qor
