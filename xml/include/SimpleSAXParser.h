@@ -62,7 +62,11 @@ class attributes {
     };
     // Sorts by name when names came out of order, keeping the last value set
     // for a repeated name.
-    void settle() const;
+    void settle() const {
+        if (m_Unsorted)
+            sortEntries();
+    }
+    void sortEntries() const;
     const Entry* find(std::string_view name) const;
 
     mutable std::vector<Entry> m_Entries;

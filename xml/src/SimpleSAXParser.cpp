@@ -24,9 +24,7 @@ void attributes::set(std::string_view name, std::string_view value) {
     m_Entries.push_back(Entry{std::string(name), std::string(value)});
 }
 
-void attributes::settle() const {
-    if (!m_Unsorted)
-        return;
+void attributes::sortEntries() const {
     m_Unsorted = false;
     // Stable, so of a repeated name the entry set last is the last of its run.
     std::stable_sort(m_Entries.begin(), m_Entries.end(),
@@ -222,6 +220,35 @@ void decodeEntities(ByteSpan in, std::string& out) {
     }
 }
 
+// The names of the open elements, innermost last. A printer's answer nests
+// a few levels deep: those live in place, and only a deeper text makes the
+// stack allocate, once per doubling.
+class NameStack {
+  public:
+    bool empty() const { return m_Size == 0; }
+    std::string_view back() const {
+        return m_Size <= kInPlace ? m_InPlace[m_Size - 1] : m_Deeper[m_Size - 1 - kInPlace];
+    }
+    void push_back(std::string_view name) {
+        if (m_Size < kInPlace)
+            m_InPlace[m_Size] = name;
+        else
+            m_Deeper.push_back(name);
+        ++m_Size;
+    }
+    void pop_back() {
+        if (m_Size > kInPlace)
+            m_Deeper.pop_back();
+        --m_Size;
+    }
+
+  private:
+    static constexpr size_t kInPlace = 16;
+    std::string_view m_InPlace[kInPlace];
+    std::vector<std::string_view> m_Deeper;
+    size_t m_Size = 0;
+};
+
 // One parse over the caller's text, read in place (it does not change while
 // the parse runs) through one reader whose offset is the parse position.
 // The text may end in the middle of anything: every fetch is checked, and a
@@ -413,6 +440,8 @@ class Parse {
 
     void readTextRun() {
         skipSpace();
+        if (peek() == '<')
+            return;  // only white space between two tags, the usual case
         ByteSpan raw;
         m_Reader.readBytes(countBefore(m_Reader.rest(), '<'), raw);
         if (raw.empty() || !m_Events)
@@ -454,8 +483,7 @@ class Parse {
     int elementLoop() {
         int r = 0;
         // Names are never decoded: the open ones are views of the text.
-        std::vector<std::string_view> open;
-        open.reserve(16);
+        NameStack open;
         attributes attrs;
         while (!m_Reader.atEnd() && r == 0) {
             int c = peek();
