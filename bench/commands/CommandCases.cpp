@@ -152,6 +152,8 @@ std::vector<CommandCase> makeCases() {
          0,
          "",
          ""},
+        // Building the options message asks the certificate manager for the
+        // certificates held and, with fewer than two, for the CAs held.
         {"qorconfig -ca --security=802.1x",
          "qorconfig",
          {"-ca", "--ssid=Corp", "--mode=Managed", "--security=802.1x", "--encryption=AES",
@@ -159,8 +161,8 @@ std::vector<CommandCase> makeCases() {
           "--802-pwd=secret"},
          "forward",
          "",
-         join({once(5), once(5), stream(2)}),
-         "5 + W + 5 + W + 2",
+         join({stream(2), stream(2), once(5), once(5), stream(2)}),
+         "2 + 2 + 5 + W + 5 + W + 2",
          0,
          "",
          ""},
