@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "NetnsPair.h"
 #include "ProcessRunner.h"
 
 namespace {
@@ -73,27 +74,16 @@ Output collect(qor::proc::Process& process, double timeoutSeconds) {
 // Two namespaces and a veth pair: backend side 10.77.0.1, printers 10.77.0.2.
 class Link : public ::testing::Test {
   protected:
+    qortest::NetnsPair m_Pair;
     std::string m_Backend, m_Printers, m_Dir;
     std::optional<qor::proc::Process> m_Responder;
 
     void SetUp() override {
-        std::string id = std::to_string(getpid());
-        m_Backend = "nbA" + id;
-        m_Printers = "nbB" + id;
         char pattern[] = "/tmp/nbint.XXXXXX";
         m_Dir = mkdtemp(pattern);
-        ASSERT_EQ(0, sh("ip netns add " + m_Backend));
-        ASSERT_EQ(0, sh("ip netns add " + m_Printers));
-        ASSERT_EQ(0, sh("ip link add name va" + id + " netns " + m_Backend +
-                        " type veth peer name vb" + id + " netns " + m_Printers));
-        for (auto [ns, dev, addr] :
-             {std::tuple<std::string, std::string, std::string>{m_Backend, "va" + id, "10.77.0.1"},
-              {m_Printers, "vb" + id, "10.77.0.2"}}) {
-            ASSERT_EQ(0, sh("ip -n " + ns + " addr add " + addr + "/24 dev " + dev));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set " + dev + " up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set lo up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " route add 224.0.0.0/4 dev " + dev));
-        }
+        ASSERT_EQ("", m_Pair.create("nb", "10.77.0"));
+        m_Backend = m_Pair.backend();
+        m_Printers = m_Pair.printers();
         mkdir((m_Dir + "/tmp").c_str(), 0700);
         mkdir((m_Dir + "/serverbin").c_str(), 0755);
         mkdir((m_Dir + "/serverbin/backend").c_str(), 0755);
@@ -104,8 +94,7 @@ class Link : public ::testing::Test {
     void TearDown() override {
         if (m_Responder)
             m_Responder->stop();
-        sh("ip netns del " + m_Backend);
-        sh("ip netns del " + m_Printers);
+        m_Pair.destroy();
         sh("rm -rf '" + m_Dir + "'");
     }
 

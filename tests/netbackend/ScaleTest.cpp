@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "HcpScenario.h"
+#include "NetnsPair.h"
 #include "ProcessRunner.h"
 #include "connector.h"
 #include "hcp.h"
@@ -212,29 +213,18 @@ void expectEveryPrinterOnce(const std::vector<std::string>& lines, int count) {
 // Two namespaces and a veth pair: backend side 10.76.0.1, printers 10.76.0.2.
 class Crowd : public ::testing::Test {
   protected:
+    qortest::NetnsPair m_Pair;
     std::string m_Backend, m_Printers, m_Dir;
     Child m_Responder;
 
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "network namespaces need root";
-        std::string id = std::to_string(getpid());
-        m_Backend = "scA" + id;
-        m_Printers = "scB" + id;
         char pattern[] = "/tmp/nbscale.XXXXXX";
         m_Dir = mkdtemp(pattern);
-        ASSERT_EQ(0, sh("ip netns add " + m_Backend));
-        ASSERT_EQ(0, sh("ip netns add " + m_Printers));
-        ASSERT_EQ(0, sh("ip link add name sa" + id + " netns " + m_Backend +
-                        " type veth peer name sb" + id + " netns " + m_Printers));
-        for (auto [ns, dev, addr] :
-             {std::tuple<std::string, std::string, std::string>{m_Backend, "sa" + id, "10.76.0.1"},
-              {m_Printers, "sb" + id, "10.76.0.2"}}) {
-            ASSERT_EQ(0, sh("ip -n " + ns + " addr add " + addr + "/24 dev " + dev));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set " + dev + " up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set lo up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " route add 224.0.0.0/4 dev " + dev));
-        }
+        ASSERT_EQ("", m_Pair.create("sc", "10.76.0"));
+        m_Backend = m_Pair.backend();
+        m_Printers = m_Pair.printers();
         mkdir((m_Dir + "/tmp").c_str(), 0700);
         mkdir((m_Dir + "/serverbin").c_str(), 0755);
         mkdir((m_Dir + "/serverbin/backend").c_str(), 0755);
@@ -245,10 +235,7 @@ class Crowd : public ::testing::Test {
 
     void TearDown() override {
         m_Responder.finish(SIGTERM);
-        if (!m_Backend.empty()) {
-            sh("ip netns del " + m_Backend);
-            sh("ip netns del " + m_Printers);
-        }
+        m_Pair.destroy();
         if (!m_Dir.empty())
             sh("rm -rf '" + m_Dir + "'");
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "NetnsPair.h"
 
 namespace {
 
@@ -205,29 +206,16 @@ class HostileDiscovery : public ::testing::Test {
         if (geteuid() != 0)
             GTEST_SKIP() << "network namespaces need root";
         m_Dir = std::make_unique<TempDir>("hostile");
-        std::string id = std::to_string(getpid());
-        m_Backend = "rlA" + id;
-        m_Printers = "rlB" + id;
-        ASSERT_EQ(0, sh("ip netns add " + m_Backend));
-        ASSERT_EQ(0, sh("ip netns add " + m_Printers));
-        ASSERT_EQ(0, sh("ip link add name ra" + id + " netns " + m_Backend +
-                        " type veth peer name rb" + id + " netns " + m_Printers));
-        for (auto [ns, dev, addr] :
-             {std::tuple<std::string, std::string, std::string>{m_Backend, "ra" + id, "10.77.0.1"},
-              {m_Printers, "rb" + id, "10.77.0.2"}}) {
-            ASSERT_EQ(0, sh("ip -n " + ns + " addr add " + addr + "/24 dev " + dev));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set " + dev + " up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " link set lo up"));
-            ASSERT_EQ(0, sh("ip -n " + ns + " route add 224.0.0.0/4 dev " + dev));
-        }
+        ASSERT_EQ("", m_Pair.create("rl", "10.77.0"));
+        m_Backend = m_Pair.backend();
+        m_Printers = m_Pair.printers();
         mkdir(m_Dir->path("tmp").c_str(), 0700);
     }
 
     void TearDown() override {
         if (m_Responder)
             m_Responder->stop();
-        sh("ip netns del " + m_Backend);
-        sh("ip netns del " + m_Printers);
+        m_Pair.destroy();
     }
 
     void startResponder(const std::string& text) {
@@ -265,6 +253,7 @@ class HostileDiscovery : public ::testing::Test {
     }
 
     std::unique_ptr<TempDir> m_Dir;
+    qortest::NetnsPair m_Pair;
     std::string m_Backend, m_Printers;
     std::optional<qor::proc::Process> m_Responder;
 };
