@@ -1,5 +1,7 @@
 #include "Base64.h"
 
+#include <endian.h>
+
 #include <cstring>
 
 #include "qor/ByteReader.h"
@@ -49,8 +51,8 @@ struct PlacedSextetTables {
         for (int position = 0; position < 4; ++position)
             for (int c = 0; c < 256; ++c) {
                 int v = sextet(static_cast<uint8_t>(c));
-                at[position][c] = v < 0 ? kNotInAlphabet
-                                        : static_cast<uint32_t>(v) << (6 * (3 - position));
+                at[position][c] =
+                    v < 0 ? kNotInAlphabet : static_cast<uint32_t>(v) << (6 * (3 - position));
             }
     }
 };
@@ -76,22 +78,6 @@ inline uint32_t placedGroup(const uint8_t* c) {
     return kPlaced.at[0][c[0]] | kPlaced.at[1][c[1]] | kPlaced.at[2][c[2]] | kPlaced.at[3][c[3]];
 }
 
-inline uint32_t toBigEndian(uint32_t v) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return __builtin_bswap32(v);
-#else
-    return v;
-#endif
-}
-
-inline uint64_t toBigEndian64(uint64_t v) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return __builtin_bswap64(v);
-#else
-    return v;
-#endif
-}
-
 }  // namespace
 
 bool Base64::encode(const uint8_t* data, size_t length, char* out, size_t capacity) {
@@ -112,7 +98,7 @@ bool Base64::encode(const uint8_t* data, size_t length, char* out, size_t capaci
     for (; g + 2 <= whole && length - g * 3 >= 8; g += 2, p += 6, o += 8) {
         uint64_t word;
         std::memcpy(&word, p, 8);
-        uint64_t bits = toBigEndian64(word);
+        uint64_t bits = htobe64(word);
         char chars[8];
         std::memcpy(chars, kPairs.pair[(bits >> 52) & 0xFFF], 2);
         std::memcpy(chars + 2, kPairs.pair[(bits >> 40) & 0xFFF], 2);
@@ -169,7 +155,7 @@ int64_t Base64::decode(const char* text, uint8_t* out, size_t capacity) {
             uint32_t second = placedGroup(c + 4);
             if ((first | second) & kNotInAlphabet)
                 break;
-            uint32_t head = toBigEndian((first << 8) | (second >> 16));
+            uint32_t head = htobe32((first << 8) | (second >> 16));
             std::memcpy(o, &head, 4);
             o[4] = static_cast<uint8_t>(second >> 8);
             o[5] = static_cast<uint8_t>(second);
