@@ -6,8 +6,9 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
+
+#include "QuietShell.h"
 
 namespace qortest {
 
@@ -62,7 +63,7 @@ class NetnsPair {
     }
 
     bool run(const std::string& command) {
-        if (std::system((command + " >/dev/null 2>&1").c_str()) == 0)
+        if (sh(command) == 0)
             return true;
         m_Failed = command;
         return false;

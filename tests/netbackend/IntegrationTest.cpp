@@ -22,8 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "BackendDir.h"
 #include "NetnsPair.h"
 #include "ProcessRunner.h"
+#include "QuietShell.h"
 
 namespace {
 
@@ -31,9 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 using qor::proc::buildDir;
 
-int sh(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-}
+using qortest::sh;
 
 struct Output {
     int status = -1;
@@ -79,16 +79,11 @@ class Link : public ::testing::Test {
     std::optional<qor::proc::Process> m_Responder;
 
     void SetUp() override {
-        char pattern[] = "/tmp/nbint.XXXXXX";
-        m_Dir = mkdtemp(pattern);
+        m_Dir = qortest::makeBackendDir("nbint");
+        ASSERT_NE("", m_Dir);
         ASSERT_EQ("", m_Pair.create("nb", "10.77.0"));
         m_Backend = m_Pair.backend();
         m_Printers = m_Pair.printers();
-        mkdir((m_Dir + "/tmp").c_str(), 0700);
-        mkdir((m_Dir + "/serverbin").c_str(), 0755);
-        mkdir((m_Dir + "/serverbin/backend").c_str(), 0755);
-        ASSERT_EQ(0, sh("cp " + buildDir() + "/tests/netbackend/nb_socket_recorder " + m_Dir +
-                        "/serverbin/backend/socket"));
     }
 
     void TearDown() override {

@@ -28,9 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "BackendDir.h"
 #include "HcpScenario.h"
 #include "NetnsPair.h"
 #include "ProcessRunner.h"
+#include "QuietShell.h"
 #include "connector.h"
 #include "hcp.h"
 
@@ -42,9 +44,7 @@ constexpr int kPrinters = 200;
 
 using qor::proc::buildDir;
 
-int sh(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-}
+using qortest::sh;
 
 // One output pipe of a child, split into lines as it is read.
 struct Stream {
@@ -220,16 +220,11 @@ class Crowd : public ::testing::Test {
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "network namespaces need root";
-        char pattern[] = "/tmp/nbscale.XXXXXX";
-        m_Dir = mkdtemp(pattern);
+        m_Dir = qortest::makeBackendDir("nbscale");
+        ASSERT_NE("", m_Dir);
         ASSERT_EQ("", m_Pair.create("sc", "10.76.0"));
         m_Backend = m_Pair.backend();
         m_Printers = m_Pair.printers();
-        mkdir((m_Dir + "/tmp").c_str(), 0700);
-        mkdir((m_Dir + "/serverbin").c_str(), 0755);
-        mkdir((m_Dir + "/serverbin/backend").c_str(), 0755);
-        ASSERT_EQ(0, sh("cp " + buildDir() + "/tests/netbackend/nb_socket_recorder " + m_Dir +
-                        "/serverbin/backend/socket"));
         ASSERT_EQ(0, sh("cp " + buildDir() + "/netbackend/netbackend " + m_Dir + "/tamo"));
     }
 

@@ -17,6 +17,7 @@
 
 #include "Harness.h"
 #include "NetnsPair.h"
+#include "QuietShell.h"
 
 namespace {
 
@@ -196,9 +197,7 @@ std::string scenario() {
     return s;
 }
 
-int sh(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-}
+using qortest::sh;
 
 class HostileDiscovery : public ::testing::Test {
   protected:
