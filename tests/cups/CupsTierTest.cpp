@@ -26,7 +26,9 @@
 #include <set>
 #include <thread>
 
+#include "BackendNames.h"
 #include "ProcessRun.h"
+#include "QuietShell.h"
 
 using namespace qortest;
 
@@ -36,19 +38,6 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-int sh(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-}
-
-std::vector<std::string> installNames() {
-    std::vector<std::string> names;
-    std::stringstream all(QOR_BACKEND_NAMES);
-    std::string name;
-    while (std::getline(all, name, ','))
-        names.push_back(name);
-    return names;
 }
 
 // A TCP listener on port 9100 of an address inside a network namespace; it

@@ -10,20 +10,12 @@
 #include <set>
 #include <thread>
 
+#include "../cups/BackendNames.h"
 #include "../cups/ProcessRun.h"
 
 using namespace qortest;
 
 namespace {
-
-std::vector<std::string> installNames() {
-    std::vector<std::string> names;
-    std::stringstream all(QOR_BACKEND_NAMES);
-    std::string name;
-    while (std::getline(all, name, ','))
-        names.push_back(name);
-    return names;
-}
 
 mode_t backendMode() {
     return static_cast<mode_t>(strtol(QOR_BACKEND_MODE, nullptr, 8));
