@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -103,6 +105,81 @@ int execSocketBackend(const std::string& address, int argc, char** argv) {
     return 1;
 }
 
+// A cancelled job (SIGTERM from the scheduler) or an interrupt ends the
+// search at once with success. Nothing is held that needs tidying: the
+// kernel closes the discovery socket, and exec resets the disposition for
+// the socket backend.
+extern "C" void endSearch(int) {
+    _exit(0);
+}
+
+void catchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = endSearch;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void sleepSeconds(long seconds) {
+    struct timespec left = {seconds, 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// Job mode with a hardware address: one discovery round after another until
+// the printer answers, then the socket backend. Each round binds and closes
+// its own socket, so jobs of several queues can wait side by side.
+int runJob(Hcp& finder, const std::string& target, int argc, char** argv) {
+    catchStopSignals();
+    const char* jobClass = getenv("CLASS");
+    bool oneRound = jobClass && *jobClass;
+    std::string shown = blankControls(target);
+    // Stays set while the printer is away: the scheduler's MaxJobTime, not
+    // this backend, ends a job whose printer never comes back.
+    fprintf(stderr, "STATE: +connecting-to-device\n");
+    fprintf(stderr, "INFO: Looking for printer with hardware address %s\n", shown.c_str());
+    fflush(stderr);
+    for (int round = 1;; ++round) {
+        MAIN_TRACE("Discovery round %d for %s", round, target.c_str());
+        std::string address;
+        bool queried = finder.discover(
+            [&](const HcpDevice& device) {
+                // Only a well-formed IPv4 address may go into the socket URI:
+                // a host name, port or options from the network would
+                // redirect the job.
+                if (device.mac != target || !isValidIpv4(device.ip))
+                    return false;
+                MAIN_TRACE("discovered ip %s for %s", device.ip.c_str(), target.c_str());
+                address = device.ip;
+                return true;
+            },
+            nullptr, 5353, kJobWindowSeconds);
+        if (!address.empty()) {
+            fprintf(stderr, "STATE: -connecting-to-device\n");
+            return execSocketBackend(address, argc, argv);
+        }
+        MAIN_TRACE("Device not found with MAC:%s", target.c_str());
+        if (oneRound) {
+            fprintf(stderr, "ERROR: Printer with hardware address %s not found\n", shown.c_str());
+            return 1;
+        }
+        // This line is what the queue shows as its state while the job waits.
+        if (queried) {
+            fprintf(stderr,
+                    "INFO: Printer with hardware address %s has not answered, still looking for "
+                    "it\n",
+                    shown.c_str());
+        } else {
+            fprintf(stderr,
+                    "INFO: Unable to send the discovery query for printer %s, trying again\n",
+                    shown.c_str());
+        }
+        fflush(stderr);
+        sleepSeconds(kJobPauseSeconds);
+    }
+}
+
 }  // namespace
 
 int runBackend(int argc, char** argv) {
@@ -145,24 +222,5 @@ int runBackend(int argc, char** argv) {
         return 0;
     }
 
-    fprintf(stderr, "STATE: +connecting-to-device\n");
-    fprintf(stderr, "INFO: Looking for printer with hardware address %s\n",
-            blankControls(target).c_str());
-    fflush(stderr);
-    std::string address;
-    finder.discover([&](const HcpDevice& device) {
-        // Only a well-formed IPv4 address may go into the socket URI: a host
-        // name, port or options from the network would redirect the job.
-        if (device.mac != target || !isValidIpv4(device.ip))
-            return false;
-        MAIN_TRACE("discovered ip %s for %s", device.ip.c_str(), target.c_str());
-        address = device.ip;
-        return true;
-    });
-    if (!address.empty())
-        return execSocketBackend(address, argc, argv);
-    MAIN_TRACE("Device not found with MAC:%s", target.c_str());
-    fprintf(stderr, "ERROR: Printer with hardware address %s not found\n",
-            blankControls(target).c_str());
-    return 1;
+    return runJob(finder, target, argc, argv);
 }

@@ -3,7 +3,10 @@
 // Fewer than 6 arguments: listing mode, one device line per accepted printer
 // on standard output as each answer arrives. 6 or more: job mode, finds the
 // printer named by DEVICE_URI and execs the spooler's socket backend with
-// "socket://<ip>".
+// "socket://<ip>". A printer that does not answer is looked for again, round
+// after round, until it answers or the job is cancelled (SIGTERM, status 0);
+// only a job of a class (CLASS set) gives up after one round with status 1,
+// so that the scheduler can hand it to another printer of the class.
 #pragma once
 
 #include <string>
@@ -12,6 +15,11 @@
 
 // Version printed for a "-v..." query.
 constexpr double kBackendVersion = 2.2;
+
+// Job mode: each round listens this long for the printer's answer, and
+// rounds without one are this far apart.
+constexpr long kJobWindowSeconds = 15;
+constexpr long kJobPauseSeconds = 10;
 
 // True when text is only digits and dots with exactly three dots.
 bool isDottedAddress(const std::string& text);

@@ -301,7 +301,7 @@ bool Hcp::acceptReply(qor::ByteSpan datagram, HcpDevice& device) {
     return true;
 }
 
-void Hcp::discover(const DeviceHandler& onDevice, const ReplyHandler& onReply, int port,
+bool Hcp::discover(const DeviceHandler& onDevice, const ReplyHandler& onReply, int port,
                    long windowSeconds) {
     HCP_TRACE('F', "begin");
     WaitSet waitSet;
@@ -311,7 +311,7 @@ void Hcp::discover(const DeviceHandler& onDevice, const ReplyHandler& onReply, i
     int result = connector.Broadcast(buffer, port);
     if (result <= 0) {
         HCP_TRACE('I', "unable to locate devices with result=%d", result);
-        return;
+        return false;
     }
     int ready = waitSet.wait(windowSeconds, 0);
     bool stop = false;
@@ -331,4 +331,5 @@ void Hcp::discover(const DeviceHandler& onDevice, const ReplyHandler& onReply, i
     }
     connector.Close();
     HCP_TRACE('F', "end");
+    return true;
 }

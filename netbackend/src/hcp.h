@@ -68,8 +68,10 @@ class Hcp {
     using ReplyHandler = std::function<void(qor::ByteSpan)>;
 
     // Sends the query and listens for up to windowSeconds (15 by default),
-    // appending accepted devices. Failures show only in the trace log.
-    void discover(const DeviceHandler& onDevice = nullptr, const ReplyHandler& onReply = nullptr,
+    // appending accepted devices. Returns false, at once, when the query
+    // could not be sent at all (no socket, or no interface took it); the
+    // details show only in the trace log.
+    bool discover(const DeviceHandler& onDevice = nullptr, const ReplyHandler& onReply = nullptr,
                   int port = 5353, long windowSeconds = 15);
 
     // Parses one reply; true when it held the service's TXT record.

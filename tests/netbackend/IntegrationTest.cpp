@@ -17,6 +17,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -71,11 +73,97 @@ Output collect(qor::proc::Process& process, double timeoutSeconds) {
     return o;
 }
 
+// A running program's pipe read as it goes: the text so far and the second
+// (from `start`) at which each line arrived.
+class PipeReader {
+  public:
+    PipeReader(int fd, Clock::time_point start) : m_Fd(fd), m_Start(start) {
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+
+    // Takes whatever the pipe holds; marks it closed at end of file.
+    void take() {
+        if (m_Closed)
+            return;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(m_Fd, chunk, sizeof chunk)) != 0) {
+            if (n < 0) {
+                if (errno != EINTR)
+                    return;
+                continue;
+            }
+            double at = std::chrono::duration<double>(Clock::now() - m_Start).count();
+            for (ssize_t i = 0; i < n; ++i) {
+                m_Partial += chunk[i];
+                if (chunk[i] == '\n') {
+                    m_Text += m_Partial;
+                    m_Lines.push_back({at, m_Partial});
+                    m_Partial.clear();
+                }
+            }
+        }
+        m_Closed = true;
+        m_ClosedAt = std::chrono::duration<double>(Clock::now() - m_Start).count();
+    }
+
+    int fd() const { return m_Fd; }
+    bool closed() const { return m_Closed; }
+    double closedAt() const { return m_ClosedAt; }
+    // Whole lines only.
+    const std::string& text() const { return m_Text; }
+    // Arrival of the first line that starts with `prefix`, or -1.
+    double lineAt(const std::string& prefix) const {
+        for (const auto& line : m_Lines)
+            if (line.second.rfind(prefix, 0) == 0)
+                return line.first;
+        return -1;
+    }
+
+  private:
+    int m_Fd;
+    Clock::time_point m_Start;
+    bool m_Closed = false;
+    double m_ClosedAt = -1;
+    std::string m_Text, m_Partial;
+    std::vector<std::pair<double, std::string>> m_Lines;
+};
+
+// Reads the pipes until `done` holds or `untilSeconds` from their start;
+// returns whether `done` held.
+bool readUntil(std::initializer_list<PipeReader*> pipes, Clock::time_point start,
+               double untilSeconds, const std::function<bool()>& done) {
+    auto deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(untilSeconds));
+    for (;;) {
+        if (done())
+            return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        std::vector<struct pollfd> fds;
+        for (PipeReader* pipe : pipes)
+            if (!pipe->closed())
+                fds.push_back({pipe->fd(), POLLIN, 0});
+        poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left.count(), 50)));
+        for (PipeReader* pipe : pipes)
+            pipe->take();
+    }
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++n;
+    return n;
+}
+
 // Two namespaces and a veth pair: backend side 10.77.0.1, printers 10.77.0.2.
 class Link : public ::testing::Test {
   protected:
     qortest::NetnsPair m_Pair;
     std::string m_Backend, m_Printers, m_Dir;
+    std::string m_TraceHome;  // set: the backend runs with the trace log on
     std::optional<qor::proc::Process> m_Responder;
 
     void SetUp() override {
@@ -93,12 +181,21 @@ class Link : public ::testing::Test {
         sh("rm -rf '" + m_Dir + "'");
     }
 
-    void startResponder(const std::string& scenario) {
+    void startResponder(const std::string& scenario, const std::vector<std::string>& options = {}) {
         std::string file = m_Dir + "/scenario.txt";
         std::ofstream(file) << scenario;
-        m_Responder.emplace(spawn({"ip", "netns", "exec", m_Printers,
-                                   buildDir() + "/tools/hcp-responder/hcp-responder", file,
-                                   "--group-on", "10.77.0.2", "--exit-after", "60"}));
+        std::vector<std::string> argv = {"ip",
+                                         "netns",
+                                         "exec",
+                                         m_Printers,
+                                         buildDir() + "/tools/hcp-responder/hcp-responder",
+                                         file,
+                                         "--group-on",
+                                         "10.77.0.2",
+                                         "--exit-after",
+                                         "60"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        m_Responder.emplace(spawn(argv));
         struct pollfd p = {m_Responder->outFd(), POLLIN, 0};
         ASSERT_EQ(1, poll(&p, 1, 5000)) << "responder did not start";
         char ready[16] = {0};
@@ -116,6 +213,36 @@ class Link : public ::testing::Test {
         return all;
     }
 
+    // Turns the trace log on for the backends started from now: marker in
+    // TMPDIR, file in the home directory of the real user's password entry,
+    // given by a passwd file of the test bind-mounted in a private mount
+    // namespace.
+    void enableTraceLog() {
+        m_TraceHome = m_Dir + "/home";
+        ASSERT_EQ(0, mkdir(m_TraceHome.c_str(), 0700));
+        std::ofstream(m_Dir + "/tmp/.slog") << "";
+        std::ifstream in("/etc/passwd");
+        std::ofstream out(m_Dir + "/passwd");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("root:", 0) == 0)
+                line = "root:x:0:0:root:" + m_TraceHome + ":/bin/sh";
+            out << line << "\n";
+        }
+    }
+
+    // The names of the trace log files written so far.
+    std::vector<std::string> traceLogs() {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(m_TraceHome.c_str())) {
+            while (dirent* e = readdir(d))
+                if (e->d_name[0] != '.')
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
     // Starts the backend installed as `name` inside the backend namespace.
     qor::proc::Process startBackend(const std::string& name, const std::vector<std::string>& args,
                                     const std::vector<std::string>& env) {
@@ -124,8 +251,17 @@ class Link : public ::testing::Test {
         if (stat(program.c_str(), &st) != 0) {
             sh("cp " + buildDir() + "/netbackend/netbackend " + program);
         }
-        std::vector<std::string> argv = {
+        std::vector<std::string> argv;
+        if (!m_TraceHome.empty())
+            argv = {"unshare",
+                    "-m",
+                    "sh",
+                    "-c",
+                    "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+                    m_Dir + "/passwd"};
+        std::vector<std::string> inNamespace = {
             "ip", "netns", "exec", m_Backend, "env", "-i", "TMPDIR=" + m_Dir + "/tmp"};
+        argv.insert(argv.end(), inNamespace.begin(), inNamespace.end());
         argv.insert(argv.end(), env.begin(), env.end());
         argv.push_back(program);
         argv.insert(argv.end(), args.begin(), args.end());
@@ -290,24 +426,120 @@ TEST_F(Link, JobModeExecFailureExitsOne) {
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
 }
 
-TEST_F(Link, JobModeNotFoundExitsOneAfterWindow) {
-    startResponder(R"(
-printer name=other
+// The printer of the jobs below: 010000000380 at 10.77.0.50.
+const char* kJobPrinter = R"(
+printer name=tamo1
 txt MACUAA=80000000C001
 txt IPADDRESS=10.77.0.50
 txt 1284STRID="Tamo T"
 end
-)");
-    // The lower-case form of the address never matches, nor does 1.2.3 (two dots).
-    Output o =
-        runBackend("tamo", jobArgs(),
-                   {"DEVICE_URI=tamo://010000000380/", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+)";
+
+// A job printed to a class gives up after one round, so that the scheduler
+// can hand it to another printer of the class.
+TEST_F(Link, JobOfAClassGivesUpAfterOneRound) {
+    startResponder(kJobPrinter);
+    // Anything after the hardware address is part of it: no match.
+    Output o = runBackend("tamo", jobArgs(),
+                          {"DEVICE_URI=tamo://010000000380/", "CLASS=office",
+                           "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_GT(o.elapsed, 13.0);
-    EXPECT_NE(o.err.find("STATE: +connecting-to-device\n"), std::string::npos);
-    EXPECT_NE(o.err.find("ERROR: "), std::string::npos);
+    EXPECT_GT(o.elapsed, 14.5);
+    EXPECT_LT(o.elapsed, 18.0) << "one round only";
+    EXPECT_EQ(o.err,
+              "STATE: +connecting-to-device\n"
+              "INFO: Looking for printer with hardware address 010000000380/\n"
+              "ERROR: Printer with hardware address 010000000380/ not found\n");
     EXPECT_EQ(record(), "");
-    EXPECT_NE(queriesSeen().find("query from 10.77.0.1"), std::string::npos);
+    EXPECT_EQ(queriesSeen(), "query from 10.77.0.1\n");
+}
+
+// The printer is asleep for its first 25 seconds: the job keeps looking,
+// round after round, and goes to the printer as soon as it answers.
+TEST_F(Link, JobWaitsForAnAbsentPrinterAndGoesOnWhenItAnswers) {
+    startResponder(kJobPrinter, {"--silent-for", "25"});
+    ASSERT_NO_FATAL_FAILURE(enableTraceLog());
+    auto start = Clock::now();
+    qor::proc::Process backend =
+        startBackend("tamo", jobArgs(),
+                     {"DEVICE_URI=tamo://010000000380", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    PipeReader err(backend.errFd(), start), seen(m_Responder->outFd(), start);
+    const std::string waiting =
+        "INFO: Printer with hardware address 010000000380 has not answered, still looking for it\n";
+
+    readUntil({&err, &seen}, start, 24, [] { return false; });
+    EXPECT_FALSE(err.closed()) << "gave up while the printer was away: " << err.text();
+    EXPECT_NE(err.text().find(waiting), std::string::npos) << err.text();
+    EXPECT_EQ(err.text().find("ERROR:"), std::string::npos) << err.text();
+    EXPECT_EQ(record(), "");
+
+    ASSERT_TRUE(readUntil({&err, &seen}, start, 45, [&] { return err.closed(); }))
+        << err.text() << seen.text();
+    Output o = collect(backend, 5);
+    EXPECT_EQ(o.status, 0) << err.text();
+    // Round 1 at once, unanswered; round 2 after the 15 s window and the
+    // 10 s pause; the exec follows the answer at once.
+    double first = seen.lineAt("unanswered query from 10.77.0.1");
+    double answered = seen.lineAt("query from 10.77.0.1");
+    EXPECT_GE(first, 0) << seen.text();
+    EXPECT_LT(first, 2.0);
+    EXPECT_GT(answered - first, 24.5) << seen.text();
+    EXPECT_LT(answered - first, 26.5) << seen.text();
+    EXPECT_LT(err.closedAt() - answered, 1.0) << "exec within a second of the answer";
+    EXPECT_EQ(countOf(seen.text(), "query from"), 2u) << seen.text();
+    EXPECT_EQ(err.text(),
+              "STATE: +connecting-to-device\n"
+              "INFO: Looking for printer with hardware address 010000000380\n" +
+                  waiting + "STATE: -connecting-to-device\n");
+    EXPECT_NE(record().find("ARG0=socket://10.77.0.50\nARG1=42\n"), std::string::npos) << record();
+
+    // One trace record per round.
+    std::vector<std::string> logs = traceLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    std::ifstream in(m_TraceHome + "/" + logs[0]);
+    std::stringstream log;
+    log << in.rdbuf();
+    for (const char* record :
+         {"| Discovery round 1 for 010000000380 [", "| Device not found with MAC:010000000380 [",
+          "| Discovery round 2 for 010000000380 [",
+          "| discovered ip 10.77.0.50 for 010000000380 ["})
+        EXPECT_NE(log.str().find(record), std::string::npos) << record;
+    EXPECT_EQ(countOf(log.str(), "| Discovery round "), 2u);
+}
+
+// A cancelled job (SIGTERM) or an interrupt ends the wait at once with
+// status 0, in a discovery window or in the pause between rounds; an empty
+// CLASS is no class.
+TEST_F(Link, StopSignalEndsTheWaitAtOnceWithSuccess) {
+    startResponder("");
+    struct Row {
+        const char* when;
+        int signal;
+        double at;
+        std::vector<std::string> env;
+    };
+    for (const Row& row : {Row{"window", SIGTERM, 3, {}}, Row{"pause", SIGTERM, 18, {"CLASS="}},
+                           Row{"window", SIGINT, 3, {}}}) {
+        SCOPED_TRACE(std::string(row.when) + " signal " + std::to_string(row.signal));
+        std::vector<std::string> env = {"DEVICE_URI=tamo://010000000380",
+                                        "CUPS_SERVERBIN=" + m_Dir + "/serverbin"};
+        env.insert(env.end(), row.env.begin(), row.env.end());
+        auto start = Clock::now();
+        qor::proc::Process backend = startBackend("tamo", jobArgs(), env);
+        PipeReader err(backend.errFd(), start);
+        readUntil({&err}, start, row.at, [] { return false; });
+        ASSERT_FALSE(err.closed()) << err.text();
+        EXPECT_EQ(row.at > 15, err.text().find("has not answered") != std::string::npos)
+            << err.text();
+        backend.signal(row.signal);
+        auto sent = Clock::now();
+        EXPECT_TRUE(readUntil({&err}, sent, 1.0, [&] { return err.closed(); }))
+            << "still running a second after the signal";
+        Output o = collect(backend, 5);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(err.text().find("ERROR:"), std::string::npos) << err.text();
+    }
+    EXPECT_EQ(record(), "");
 }
 
 TEST_F(Link, VersionQueryRunsNoDiscovery) {
@@ -360,9 +592,16 @@ TEST_F(Link, PortInUseWithoutReuseReportsTheBindErrorAndListsNothing) {
     pid_t holder = holdDiscoveryPort(m_Backend);
     ASSERT_GT(holder, 0);
     Output listing = runBackend("generic", {});
-    Output job =
-        runBackend("tamo", jobArgs(),
-                   {"DEVICE_URI=tamo://010000000380", "CUPS_SERVERBIN=" + m_Dir + "/serverbin"});
+    std::vector<std::string> env = {"DEVICE_URI=tamo://010000000380",
+                                    "CUPS_SERVERBIN=" + m_Dir + "/serverbin"};
+    Output classJob = runBackend("tamo", jobArgs(), {env[0], env[1], "CLASS=office"});
+    // Without a class the job says why it waits, and tries again.
+    auto start = Clock::now();
+    qor::proc::Process waiting = startBackend("tamo", jobArgs(), env);
+    PipeReader err(waiting.errFd(), start);
+    readUntil({&err}, start, 3, [] { return false; });
+    waiting.signal(SIGTERM);
+    Output job = collect(waiting, 5);
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
 
@@ -370,9 +609,16 @@ TEST_F(Link, PortInUseWithoutReuseReportsTheBindErrorAndListsNothing) {
     EXPECT_TRUE(listing.lines.empty());
     EXPECT_EQ(listing.err, "Broadcast: bind: Address already in use\n");
     EXPECT_LT(listing.elapsed, 5.0) << "no window without a socket";
-    EXPECT_EQ(job.status, 1);
-    EXPECT_NE(job.err.find("Broadcast: bind: Address already in use\n"), std::string::npos);
-    EXPECT_NE(job.err.find("ERROR: "), std::string::npos) << job.err;
+    EXPECT_EQ(classJob.status, 1);
+    EXPECT_LT(classJob.elapsed, 5.0);
+    EXPECT_NE(classJob.err.find("Broadcast: bind: Address already in use\n"), std::string::npos);
+    EXPECT_NE(classJob.err.find("ERROR: "), std::string::npos) << classJob.err;
+    EXPECT_FALSE(err.closed());
+    EXPECT_NE(err.text().find("Broadcast: bind: Address already in use\nINFO: Unable to send the "
+                              "discovery query for printer 010000000380, trying again\n"),
+              std::string::npos)
+        << err.text();
+    EXPECT_EQ(job.status, 0);
     EXPECT_EQ(record(), "") << "the socket backend must not run";
     EXPECT_EQ(queriesSeen().find("query from"), std::string::npos);
 }
@@ -433,36 +679,14 @@ TEST_F(Link, QueryGoesOutOnceOnEveryInterface) {
 // bind-mounted in a private mount namespace.
 TEST_F(Link, TraceLogOfARunGoesToTheHomeOfThePasswordEntry) {
     startResponder(kThreePrinters);
-    std::string home = m_Dir + "/home";
-    ASSERT_EQ(0, mkdir(home.c_str(), 0700));
-    std::ofstream(m_Dir + "/tmp/.slog") << "";
-    {
-        std::ifstream in("/etc/passwd");
-        std::ofstream out(m_Dir + "/passwd");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.rfind("root:", 0) == 0)
-                line = "root:x:0:0:root:" + home + ":/bin/sh";
-            out << line << "\n";
-        }
-    }
-    ASSERT_EQ(0, sh("cp " + buildDir() + "/netbackend/netbackend " + m_Dir + "/generic"));
-    qor::proc::Process backend =
-        spawn({"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
-               m_Dir + "/passwd", "ip", "netns", "exec", m_Backend, "env", "-i",
-               "TMPDIR=" + m_Dir + "/tmp", m_Dir + "/generic"});
-    Output o = collect(backend, 25);
+    ASSERT_NO_FATAL_FAILURE(enableTraceLog());
+    Output o = runBackend("generic", {});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.lines.size(), 4u);
 
     // One file, "<program>|<pid>.log", owner read and write only.
-    std::vector<std::string> names;
-    if (DIR* d = opendir(home.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::vector<std::string> names = traceLogs();
+    std::string home = m_TraceHome;
     ASSERT_EQ(names.size(), 1u);
     const std::string& name = names[0];
     EXPECT_EQ(name.rfind("generic|", 0), 0u) << name;

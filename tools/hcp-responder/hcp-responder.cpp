@@ -1,7 +1,7 @@
 // Answers the HCP discovery query with the replies of a scenario file.
 //
 //   hcp-responder SCENARIO [--exit-after SECONDS] [--group-on ADDRESS]...
-//                 [--report-sent]
+//                 [--report-sent] [--silent-for SECONDS]
 // Each --group-on joins the multicast group on the interface of that address;
 // the first one also carries the multicast answers.
 //
@@ -11,6 +11,8 @@
 // --report-sent, "sent N in MS ms" once its replies are out (N datagrams,
 // MS from the query to the last send). Reply delays count from the query's
 // arrival, so a long list keeps its timing however many replies it holds.
+// With --silent-for, a printer switched on late: queries in the first
+// SECONDS after "ready" get no answer and print "unanswered query from A.B.C.D".
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -57,10 +59,13 @@ int main(int argc, char** argv) {
     }
     int exitAfter = 60;
     bool reportSent = false;
+    int silentSeconds = 0;
     std::vector<struct in_addr> groupInterfaces;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--report-sent") == 0) {
             reportSent = true;
+        } else if (i + 1 < argc && strcmp(argv[i], "--silent-for") == 0) {
+            silentSeconds = atoi(argv[++i]);
         } else if (i + 1 < argc && strcmp(argv[i], "--exit-after") == 0) {
             exitAfter = atoi(argv[++i]);
         } else if (i + 1 < argc && strcmp(argv[i], "--group-on") == 0) {
@@ -116,6 +121,8 @@ int main(int argc, char** argv) {
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &groupInterfaces[0], sizeof groupInterfaces[0]);
     struct timeval timeout = {1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    struct timespec readyAt;
+    clock_gettime(CLOCK_MONOTONIC, &readyAt);
     printf("ready\n");
     fflush(stdout);
 
@@ -134,6 +141,11 @@ int main(int argc, char** argv) {
         }
         char address[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+        if (msSince(readyAt) < silentSeconds * 1000.0) {
+            printf("unanswered query from %s\n", address);
+            fflush(stdout);
+            continue;
+        }
         printf("query from %s\n", address);
         fflush(stdout);
         struct sockaddr_in group = {};
