@@ -537,7 +537,7 @@ TEST_P(CupsTier, ListsEveryPrinterUnderEachNameThatAcceptsIt) {
     EXPECT_EQ(11u, devices) << full.out;
 }
 
-TEST_P(CupsTier, PrintsFollowsTheMovedPrinterAndFailsWhenItIsGone) {
+TEST_P(CupsTier, PrintsAndFollowsTheMovedPrinter) {
     RunResult add = runProgram({"lpadmin", "-p", "Q", "-E", "-v", kQueueUri, "-m", "raw"}, 20);
     ASSERT_EQ(0, add.status) << add.out << add.err;
     RunResult shown = runProgram({"lpstat", "-v", "Q"}, 10);
@@ -588,28 +588,80 @@ TEST_P(CupsTier, PrintsFollowsTheMovedPrinterAndFailsWhenItIsGone) {
         EXPECT_NE(std::string::npos, errorLog().find("[Job 2] Connected to 10.79.0.3:9100"));
         stopResponder();
     }
+}
 
-    // The printer is gone: nothing answers, the backend reports it and the
-    // job is not completed. The backend runs as the spooler's user in mode
-    // 0755 and as root in mode 0700.
-    std::string id = print(jobBytes(3, 1000), "job3.bin");
-    ASSERT_EQ("Q-3", id);
+TEST_P(CupsTier, JobWaitsWhileThePrinterIsOffAndCancelEndsTheBackend) {
+    RunResult add = runProgram({"lpadmin", "-p", "Q", "-E", "-v", kQueueUri, "-m", "raw"}, 20);
+    ASSERT_EQ(0, add.status) << add.out << add.err;
+
+    // The printer is off when the job is printed. The backend runs as the
+    // spooler's user in mode 0755 and as root in mode 0700.
+    std::string data = jobBytes(4, 50000);
+    std::string id = print(data, "job1.bin");
+    ASSERT_EQ("Q-1", id);
     std::string pid = waitLog(
-        "\\[Job 3\\] Started backend " + m_ServerBin + "/backend/tamo \\(PID ([0-9]+)\\)", 10);
+        "\\[Job 1\\] Started backend " + m_ServerBin + "/backend/tamo \\(PID ([0-9]+)\\)", 10);
     ASSERT_NE("", pid) << errorLog();
     struct passwd* lp = getpwnam("lp");
     ASSERT_NE(nullptr, lp);
     EXPECT_EQ(GetParam() == 0700 ? 0 : lp->pw_uid,
               uidOf(static_cast<pid_t>(atoi(pid.c_str())), m_ServerBin + "/backend/tamo"));
-    std::string error = waitLog(
-        "^E \\[[^\\]]+\\] \\[Job 3\\] (Printer with hardware address 010000000380 not found)$", 30);
-    EXPECT_NE("", error) << errorLog();
+
+    // After the first round the queue shows why the job waits, and stays
+    // enabled with the job in progress.
+    const std::string waiting =
+        "Printer with hardware address 010000000380 has not answered, still looking for it";
+    std::string state;
+    auto start = Clock::now();
+    while (since(start) < 25 && state.find(waiting) == std::string::npos) {
+        state = runProgram({"lpstat", "-p", "Q"}, 10).out;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_NE(std::string::npos, state.find("printer Q now printing Q-1.  enabled since")) << state;
+    EXPECT_NE(std::string::npos, state.find("\t" + waiting + "\n")) << state;
+    EXPECT_EQ(1u, jobs("not-completed").count("Q-1"));
+    EXPECT_EQ(0u, jobs("completed").count("Q-1"));
+
+    // The printer is switched on: the next round finds it and the job
+    // completes, whole.
+    {
+        RawListener printer(m_Printers, "10.79.0.2");
+        ASSERT_EQ("", printer.error());
+        ASSERT_NO_FATAL_FAILURE(startResponder(jobScenario("10.79.0.2"), "10.79.0.2"));
+        std::string received;
+        ASSERT_TRUE(printer.waitJob(0, 30, received)) << errorLog();
+        EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
+        ASSERT_TRUE(waitCompleted(id, 20)) << errorLog();
+        stopResponder();
+    }
+    std::string log = errorLog();
+    EXPECT_NE(std::string::npos, log.find("[Job 1] STATE: -connecting-to-device\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("[Job 1] Connected to 10.79.0.2:9100")) << log;
+    EXPECT_EQ(std::string::npos,
+              log.find("[Job 1] Printer with hardware address 010000000380 not"));
+    EXPECT_NE(std::string::npos,
+              runProgram({"lpstat", "-p", "Q"}, 10).out.find("printer Q is idle.  enabled since"));
+
+    // Off again: cancelling the waiting job ends its backend, without an
+    // error.
+    id = print(jobBytes(5, 1000), "job2.bin");
+    ASSERT_EQ("Q-2", id);
+    pid = waitLog("\\[Job 2\\] Started backend " + m_ServerBin + "/backend/tamo \\(PID ([0-9]+)\\)",
+                  10);
+    ASSERT_NE("", pid) << errorLog();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    RunResult cancel = runProgram({"cancel", id}, 10);
+    ASSERT_EQ(0, cancel.status) << cancel.err;
+    start = Clock::now();
+    while (kill(static_cast<pid_t>(atoi(pid.c_str())), 0) == 0 && since(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(0, kill(static_cast<pid_t>(atoi(pid.c_str())), 0)) << "backend still running";
     EXPECT_NE(
         "",
-        waitLog("\\[Job 3\\] (PID " + pid + " \\(.*/backend/tamo\\) stopped with status 1)", 10))
+        waitLog("\\[Job 2\\] (PID " + pid + " \\(.*/backend/tamo\\) exited with no errors)", 10))
         << errorLog();
-    EXPECT_EQ(0u, jobs("completed").count("Q-3"));
-    EXPECT_EQ(1u, jobs("not-completed").count("Q-3"));
+    EXPECT_EQ(std::string::npos, errorLog().find("[Job 2] Printer with hardware address"));
+    EXPECT_NE(std::string::npos, runProgram({"lpstat", "-p", "Q"}, 10).out.find("enabled since"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BackendModes, CupsTier, ::testing::Values(0755, 0700),
