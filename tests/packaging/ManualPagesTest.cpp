@@ -105,6 +105,9 @@ TEST(ManualPages, NetbackendNamesItsModesEnvironmentAndTraceFiles) {
               {"-v ", "2.2", "DEVICE_URI", "CUPS_SERVERBIN", "TMPDIR", "/usr/lib/cups", "socket://",
                "$TMPDIR/.slog ", "$TMPDIR/.slog_mura", "|pid.log", "Network Printer #",
                "STATE: +connecting-to-device", "ERROR:", "5353", "224.0.0.251", "lpadmin -p"});
+    // What a job does while its printer is away, and how the wait ends.
+    expectAll(text, {"has not answered, still looking for it", "STATE: -connecting-to-device",
+                     "CLASS", "MaxJobTime", "job-cancel-after", "SIGTERM"});
     // Every installed name and the manufacturer it selects.
     expectAll(text, {"tamo", "generic", "ksolven", "amtix", "dalor", "netkessa", "Tamo", "SOLVEN",
                      "Amtix", "DALOR", "Kessa"});
