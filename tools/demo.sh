@@ -104,9 +104,14 @@ section "netbackend: job mode finds the printer by its hardware address"
 show in_backend_ns DEVICE_URI="$tamo_uri" CUPS_SERVERBIN="$work/serverbin" \
   "$backends/tamo" 42 alice demo 1 "" "$work/job.txt"
 
-section "netbackend: job mode for a printer that is not on the link"
-show in_backend_ns DEVICE_URI=tamo://0100000003FF CUPS_SERVERBIN="$work/serverbin" \
+section "netbackend: job mode for a printer that is off: it keeps looking until the job is cancelled (SIGTERM after 30 s here)"
+show timeout --preserve-status 30 ip netns exec "$backend_ns" env -i PATH=/usr/bin:/bin \
+  TMPDIR="$work" DEVICE_URI=tamo://0100000003FF CUPS_SERVERBIN="$work/serverbin" \
   "$backends/tamo" 43 alice demo 1 "" "$work/job.txt"
+
+section "netbackend: the same job printed to a class gives up after one window"
+show in_backend_ns CLASS=demo-class DEVICE_URI=tamo://0100000003FF CUPS_SERVERBIN="$work/serverbin" \
+  "$backends/tamo" 44 alice demo 1 "" "$work/job.txt"
 
 # ------------------------------------------------------------ USB programs
 vprinter=$build/tools/vprinter/qor-vprinter
