@@ -129,8 +129,9 @@ void sleepSeconds(long seconds) {
 
 // Job mode with a hardware address: one discovery round after another until
 // the printer answers, then the socket backend. Each round binds and closes
-// its own socket, so jobs of several queues can wait side by side.
-int runJob(Hcp& finder, const std::string& target, int argc, char** argv) {
+// its own socket, so jobs of several queues can wait side by side, and a
+// finder of its own, so that a long wait gathers nothing from round to round.
+int runJob(const std::string& programName, const std::string& target, int argc, char** argv) {
     catchStopSignals();
     const char* jobClass = getenv("CLASS");
     bool oneRound = jobClass && *jobClass;
@@ -142,6 +143,7 @@ int runJob(Hcp& finder, const std::string& target, int argc, char** argv) {
     fflush(stderr);
     for (int round = 1;; ++round) {
         MAIN_TRACE("Discovery round %d for %s", round, target.c_str());
+        Hcp finder(programName);
         std::string address;
         bool queried = finder.discover(
             [&](const HcpDevice& device) {
@@ -222,5 +224,5 @@ int runBackend(int argc, char** argv) {
         return 0;
     }
 
-    return runJob(finder, target, argc, argv);
+    return runJob(programName, target, argc, argv);
 }
