@@ -31,6 +31,14 @@ bool isHex(const std::string& text) {
     return true;
 }
 
+// A refusal is one line whatever the echoed names hold.
+Refusal oneLine(Refusal text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 std::string lower(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -274,7 +282,8 @@ std::string commandWordList() {
     return list + ", --help";
 }
 
-Refusal checkArguments(const std::vector<std::string>& args, size_t first, bool topLevel) {
+static Refusal checkArgumentsRaw(const std::vector<std::string>& args, size_t first,
+                                 bool topLevel) {
     for (size_t i = first; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.find('-') == std::string::npos)
@@ -292,7 +301,7 @@ Refusal checkArguments(const std::vector<std::string>& args, size_t first, bool 
     return "";
 }
 
-Refusal checkOptionsText(const std::string& text, const std::string& fileName) {
+static Refusal checkOptionsTextRaw(const std::string& text, const std::string& fileName) {
     size_t start = 0;
     for (size_t number = 1; start < text.size(); ++number) {
         size_t end = text.find('\n', start);
@@ -316,7 +325,7 @@ Refusal checkOptionsText(const std::string& text, const std::string& fileName) {
     return "";
 }
 
-Refusal checkPassword(const std::string& security, const std::string& password) {
+static Refusal checkPasswordRaw(const std::string& security, const std::string& password) {
     if (isOneOf(security, {"WPA", "WPA2", "WPA/WPA2"}) && !isWpaKey(password))
         return "a " + security + " password must be " + kWpaRule;
     if (security == "WEP" && !isWepKey(password))
@@ -324,7 +333,7 @@ Refusal checkPassword(const std::string& security, const std::string& password) 
     return "";
 }
 
-Refusal checkConfiguration(ConfigKind kind, ConfigDetails& c, bool canPrompt) {
+static Refusal checkConfigurationRaw(ConfigKind kind, ConfigDetails& c, bool canPrompt) {
     if (kind == ConfigKind::None)
         return "";
     Refusal r = checkSsid(c.ssid);
@@ -337,7 +346,7 @@ Refusal checkConfiguration(ConfigKind kind, ConfigDetails& c, bool canPrompt) {
     return r;
 }
 
-Refusal checkNpaText(const std::string& text, const std::string& fileName) {
+static Refusal checkNpaTextRaw(const std::string& text, const std::string& fileName) {
     size_t line = 1;
     size_t column = 1;
     size_t runStart = 0;  // column where the current run of digits began
@@ -371,6 +380,26 @@ Refusal checkNpaText(const std::string& text, const std::string& fileName) {
     if (runLength % 2)
         return at(runStart) + kOddRun;
     return "";
+}
+
+Refusal checkArguments(const std::vector<std::string>& args, size_t first, bool topLevel) {
+    return oneLine(checkArgumentsRaw(args, first, topLevel));
+}
+
+Refusal checkOptionsText(const std::string& text, const std::string& fileName) {
+    return oneLine(checkOptionsTextRaw(text, fileName));
+}
+
+Refusal checkPassword(const std::string& security, const std::string& password) {
+    return oneLine(checkPasswordRaw(security, password));
+}
+
+Refusal checkConfiguration(ConfigKind kind, ConfigDetails& c, bool canPrompt) {
+    return oneLine(checkConfigurationRaw(kind, c, canPrompt));
+}
+
+Refusal checkNpaText(const std::string& text, const std::string& fileName) {
+    return oneLine(checkNpaTextRaw(text, fileName));
 }
 
 }  // namespace qor
