@@ -172,10 +172,9 @@ TEST_F(QorconfigE2E, AdvancedOpenWithWepSendsKeysMasked) {
 }
 
 TEST_F(QorconfigE2E, AdvancedSharedSendsAllKeys) {
-    RunResult r = rig.run(
-        kForward, {"-ca", "--security=SHARED", "--encryption=WEP", "--WEP-key1=key01",
-                   "--WEP-key2=key02", "--WEP-key3=key03", "--WEP-key4=key04", "--WEP-transmit=2",
-                   "--ssid=Home"});
+    RunResult r = rig.run(kForward, {"-ca", "--security=SHARED", "--encryption=WEP",
+                                     "--WEP-key1=key01", "--WEP-key2=key02", "--WEP-key3=key03",
+                                     "--WEP-key4=key04", "--WEP-transmit=2", "--ssid=Home"});
     EXPECT_EQ(r.status, 0) << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
@@ -217,8 +216,8 @@ TEST_F(QorconfigE2E, AdvancedWpaPersonalSendsPskFirst) {
 }
 
 TEST_F(QorconfigE2E, AdvancedWpaEnterpriseOnDirectPrinterRetriesUnwrapped) {
-    RunResult r = rig.run(kDirect, {"-ca", "--security=WPA-ENT", "--encryption=TKIP", "--psk=kkkkkkkk",
-                                    "--ssid=Home", "--channel=11"});
+    RunResult r = rig.run(kDirect, {"-ca", "--security=WPA-ENT", "--encryption=TKIP",
+                                    "--psk=kkkkkkkk", "--ssid=Home", "--channel=11"});
     EXPECT_EQ(r.status, 0) << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
@@ -282,9 +281,9 @@ TEST_F(QorconfigE2E, Advanced8021xWithWepStaticThenNetworkThenStatus) {
 }
 
 TEST_F(QorconfigE2E, Advanced8021xRejectedOptionsStillQueryStatus) {
-    RunResult r = rig.run("write_status = 2\n", {"-ca", "--security=802.1x", "--ssid=Home",
-                                                 "--802-auth-ext=PEAP", "--802-user=bob",
-                                                 "--802-pwd=s3cret"});
+    RunResult r = rig.run("write_status = 2\n",
+                          {"-ca", "--security=802.1x", "--ssid=Home", "--802-auth-ext=PEAP",
+                           "--802-user=bob", "--802-pwd=s3cret"});
     EXPECT_EQ(r.status, 1) << "a refused options message is no success\n" << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
