@@ -33,7 +33,8 @@ class ConfigCommand {
     int result() const { return m_Result; }
     const ConfigDetails& configuration() const { return m_Config; }
 
-    // The option stage, then the action stage. Returns the result.
+    // The option stage, the checks of what a configuration word will send,
+    // then the action stage. Returns the result.
     int dispatch();
 
   private:
