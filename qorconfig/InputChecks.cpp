@@ -76,7 +76,8 @@ Refusal optionForm(const std::string& text, const Refusal& noOption) {
     int count = 0;
     for (const std::string& prefix : prefixes)
         if (text.find(prefix) != std::string::npos) {
-            found = found ? found : &prefix;
+            if (!found || startsWith(text, prefix))
+                found = &prefix;  // the one the text begins with, if any
             ++count;
         }
     if (count == 0)

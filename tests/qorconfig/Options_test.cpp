@@ -339,6 +339,7 @@ TEST(CheckArguments, OneOptionPerArgumentOrTheDevice) {
         {{"q", "-c", "--passwd=ab\"cdefghij"}, 2, "the value of --passwd= holds a double quote"},
         {{"q", "-c", "x--ssid=a"}, 2, "must begin with its name"},
         {{"q", "-c", "--WEP-key1=--psk=zz"}, 2, "--WEP-key1= holds more than one option"},
+        {{"q", "-c", "--psk=--ssid=zz"}, 2, "--psk= holds more than one option"},
         {{"q", "-c", "--ssid=My", "Net-2"}, 2, "argument 3 is neither an option"},
         {{"q", "-c", "-file2"}, 2, "argument 2 is neither"},
         {{"q", "-c", "--password", "x"}, 2, "use --password=VALUE"},
