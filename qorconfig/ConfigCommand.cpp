@@ -1,9 +1,12 @@
 #include "ConfigCommand.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "CertProc.h"
 #include "ConfigFlows.h"
+#include "InputChecks.h"
 #include "NpaFile.h"
 #include "Options.h"
 #include "StatusQueries.h"
@@ -20,13 +23,23 @@ ConfigCommand::ConfigCommand(int argc, const char* const* argv)
           }) {}
 
 ConfigCommand::ConfigCommand(int argc, const char* const* argv,
-                             ConfiguratorFactory makeConfigurator, CertRunner runCert)
-    : m_Argc(argc), m_MakeConfigurator(std::move(makeConfigurator)), m_RunCert(std::move(runCert)) {
+                             ConfiguratorFactory makeConfigurator, CertRunner runCert,
+                             PromptCheck canPrompt)
+    : m_Argc(argc),
+      m_MakeConfigurator(std::move(makeConfigurator)),
+      m_RunCert(std::move(runCert)),
+      m_CanPrompt(canPrompt ? std::move(canPrompt) : [] { return ::isatty(STDIN_FILENO) == 1; }) {
     for (int i = 0; i < argc; ++i)
         m_Args.push_back(argv[i] ? argv[i] : "");
     if (argc > 1)
-        m_Command = m_Args[1];
-    m_Result = dispatch();
+        m_Command = m_Args[1] == "--help" ? "-h" : m_Args[1];
+    try {
+        m_Result = dispatch();
+    } catch (const InputRefused& refusal) {
+        // Released first, so that the refusal is the run's last line.
+        m_Configurator.reset();
+        m_Result = refuse(refusal.what());
+    }
 }
 
 namespace {
@@ -38,13 +51,18 @@ bool isOneOf(const std::string& word, std::initializer_list<const char*> words) 
     return false;
 }
 
-// Words that name an action; any other first argument runs the top-level flow.
-bool isCommandWord(const std::string& word) {
-    return isOneOf(word, {"-h", "-r", "-c", "-ca", "-ip", "-t", "-a", "-s", "-802s", "-cer", "-npa",
-                          "-icer", "-rcerdefs", "-csr"});
+ConfigKind configKindOf(const std::string& word) {
+    if (word == "-c" || !isCommandWord(word))
+        return ConfigKind::Basic;
+    return word == "-ca" ? ConfigKind::Advanced : ConfigKind::None;
 }
 
 }  // namespace
+
+int ConfigCommand::refuse(const std::string& refusal) {
+    std::fprintf(stderr, "qorconfig: %s\n", refusal.c_str());
+    return 1;
+}
 
 int ConfigCommand::optionStage() {
     std::vector<const char*> argv;
@@ -55,33 +73,46 @@ int ConfigCommand::optionStage() {
 
     if (isOneOf(m_Command, {"-c", "-ca", "-cer", "-icer", "-rcerdefs", "-csr"})) {
         if (!fileGiven) {
+            Refusal r = checkArguments(m_Args, 2, false);
+            if (!r.empty())
+                return refuse(r);
             parseOptions(m_Config, m_Argc, args);
         } else if (m_Argc > 3) {
-            std::string device = m_Argc > 4 ? m_Args[4] : "/dev/usb/lp0";
-            if (parseOptionsFile(m_Config, m_Args[3], device) != 0) {
-                // Running on with the defaults would configure the wrong network.
-                std::fprintf(stderr, "qorconfig: cannot open options file '%s'\n",
-                             m_Args[3].c_str());
-                return 1;
-            }
+            m_Config.usbPath = m_Argc > 4 ? m_Args[4] : "/dev/usb/lp0";
+            std::string text;
+            // Running on with the defaults would configure the wrong network.
+            if (!readFileText(m_Args[3], text))
+                return refuse("cannot open options file '" + m_Args[3] + "'");
+            Refusal r = checkOptionsText(text, m_Args[3]);
+            if (!r.empty())
+                return refuse(r);
+            parseOptionsText(m_Config, text);
         } else {
             // "-file" without a name: refusing beats configuring the defaults.
-            std::fprintf(stderr, "qorconfig: -file needs the name of an options file\n");
-            return 1;
+            return refuse("-file needs the name of an options file");
         }
     } else if (m_Command == "-npa") {
         if (fileGiven) {
             parseUsbPath(m_Config, m_Argc, args);
-            if (m_Argc > 3)
-                loadNpaFile(m_Config, m_Args[3]);
+            std::string refusal;
+            if (m_Argc > 3 && loadNpaFile(m_Config, m_Args[3], &refusal) == -2)
+                return refuse(refusal);
         }
     } else if (!isCommandWord(m_Command)) {
         // The top-level flow takes the network options the usage text shows.
+        Refusal r = checkArguments(m_Args, 1, true);
+        if (!r.empty())
+            return refuse(r);
         parseOptions(m_Config, m_Argc, args);
     } else {
         parseUsbPath(m_Config, m_Argc, args);
     }
     return 0;
+}
+
+int ConfigCommand::preflight() {
+    Refusal r = checkConfiguration(configKindOf(m_Command), m_Config, m_CanPrompt());
+    return r.empty() ? 0 : refuse(r);
 }
 
 int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
@@ -94,7 +125,7 @@ int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
 }
 
 int ConfigCommand::dispatch() {
-    if (optionStage() != 0)
+    if (optionStage() != 0 || preflight() != 0)
         return 1;
 
     if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "ByteRoutines.h"
+#include "InputChecks.h"
+#include "Options.h"
 
 namespace qor {
 
@@ -16,16 +18,17 @@ std::string hexDigitsOf(const std::string& text) {
     return digits;
 }
 
-int loadNpaFile(ConfigDetails& configuration, const std::string& path) {
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in)
-        return -1;
+int loadNpaFile(ConfigDetails& configuration, const std::string& path, std::string* refusal) {
     std::string text;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        text.append(buffer, got);
-    std::fclose(in);
+    if (!readFileText(path, text))
+        return -1;
+    // A stray character would drop out and shift every later byte.
+    std::string problem = checkNpaText(text, path);
+    if (!problem.empty()) {
+        if (refusal)
+            *refusal = problem;
+        return -2;
+    }
     configuration.npaData = hexDigitsOf(text);
     std::fprintf(stdout, "npaFileData: (%d bytes) %s\n",
                  static_cast<int>(configuration.npaData.size()), configuration.npaData.c_str());

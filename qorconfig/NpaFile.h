@@ -15,9 +15,12 @@ namespace qor {
 std::string hexDigitsOf(const std::string& text);
 
 // Reads `path` into configuration.npaData (its hex digits only) and prints
-// "npaFileData: (%d bytes) %s\n" to standard output. Returns 0, or -1 when
-// the file cannot be opened (npaData is then unchanged).
-int loadNpaFile(ConfigDetails& configuration, const std::string& path);
+// "npaFileData: (%d bytes) %s\n" to standard output. Returns 0, -1 when the
+// file cannot be opened, or -2 when it holds anything but hexadecimal digit
+// pairs and white space (checkNpaText; the refusal goes to `refusal` when
+// given). On -1 and -2 npaData is unchanged and nothing is printed.
+int loadNpaFile(ConfigDetails& configuration, const std::string& path,
+                std::string* refusal = nullptr);
 
 // The request bytes of npaData: two digits to a byte, an odd last digit
 // left out (it has no partner).

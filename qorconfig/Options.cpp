@@ -37,6 +37,13 @@ const std::vector<OptionPrefix>& optionPrefixes() {
     return prefixes;
 }
 
+const std::vector<OptionPrefix>& optionAliases() {
+    static const std::vector<OptionPrefix> aliases = {
+        {"--password=", &ConfigDetails::passwd, -1},
+    };
+    return aliases;
+}
+
 std::string& optionField(ConfigDetails& configuration, const OptionPrefix& option) {
     if (option.wepKeyIndex >= 0)
         return configuration.wepKey[option.wepKeyIndex];
@@ -62,6 +69,8 @@ bool extractOptionValue(const std::string& argument, const std::string& prefix,
 
 void applyOptionPrefixes(ConfigDetails& configuration, const std::string& text) {
     for (const OptionPrefix& option : optionPrefixes())
+        extractOptionValue(text, option.prefix, optionField(configuration, option));
+    for (const OptionPrefix& option : optionAliases())
         extractOptionValue(text, option.prefix, optionField(configuration, option));
 }
 
@@ -95,18 +104,25 @@ void parseOptionsText(ConfigDetails& configuration, const std::string& text) {
     }
 }
 
-int parseOptionsFile(ConfigDetails& configuration, const std::string& file,
-                     const std::string& devicePath) {
-    configuration.usbPath = devicePath;
-    FILE* in = std::fopen(file.c_str(), "r");
+bool readFileText(const std::string& path, std::string& text) {
+    FILE* in = std::fopen(path.c_str(), "rb");
     if (!in)
-        return -1;
-    std::string text;
+        return false;
+    text.clear();
     char buffer[4096];
     size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
         text.append(buffer, got);
     std::fclose(in);
+    return true;
+}
+
+int parseOptionsFile(ConfigDetails& configuration, const std::string& file,
+                     const std::string& devicePath) {
+    configuration.usbPath = devicePath;
+    std::string text;
+    if (!readFileText(file, text))
+        return -1;
     parseOptionsText(configuration, text);
     return 0;
 }
@@ -142,8 +158,34 @@ const char* usageText() {
            "\n";
 }
 
+const char* commandWordsText() {
+    return "  COMMAND WORDS (the first argument; none runs the whole setup):\n"
+           "      -c              configure the network from the options above.\n"
+           "      -ca             advanced configuration: --security=OPEN, SHARED, WPA-PER,\n"
+           "                      WPA-ENT or 802.1x with --psk, --encryption, --WEP-key1..4,\n"
+           "                      --WEP-transmit, --802-auth-ext, --802-auth-inner,\n"
+           "                      --802-user and --802-pwd.\n"
+           "      -c -file FILE, -ca -file FILE [USB_PATH]\n"
+           "                      read the options from FILE, one --NAME=VALUE a line.\n"
+           "      -s              print the network name the printer is set to.\n"
+           "      -ip             print the printer's IP address.\n"
+           "      -t              wait until the printer has joined the network.\n"
+           "      -a              wait until the wireless adapter is ready.\n"
+           "      -r              reset the printer.\n"
+           "      -802s           read the 802.1x authentication status.\n"
+           "      -cer            read the certificate settings.\n"
+           "      -npa -file FILE USB_PATH\n"
+           "                      send the NPA request written in hexadecimal in FILE.\n"
+           "      -icer           install --802-CA-cer-file or --802-signed-cer-file.\n"
+           "      -rcerdefs       print the certificate request defaults.\n"
+           "      -csr            make a certificate request, saved to --cer-path.\n"
+           "      -h, --help      displays this help.\n"
+           "\n";
+}
+
 int usage() {
     std::fputs(usageText(), stdout);
+    std::fputs(commandWordsText(), stdout);
     std::fflush(stdout);
     return 0;
 }

@@ -18,6 +18,10 @@ struct OptionPrefix {
 // The 27 prefixes, in the order in which they are tried.
 const std::vector<OptionPrefix>& optionPrefixes();
 
+// Other spellings of an option, tried after the 27: "--password=" (the
+// usage text's name) fills passwd like "--passwd=".
+const std::vector<OptionPrefix>& optionAliases();
+
 // The field that `option` fills in `configuration`.
 std::string& optionField(ConfigDetails& configuration, const OptionPrefix& option);
 
@@ -28,7 +32,7 @@ std::string& optionField(ConfigDetails& configuration, const OptionPrefix& optio
 // field was set (also to the empty text).
 bool extractOptionValue(const std::string& argument, const std::string& prefix, std::string& field);
 
-// Applies every prefix, in order, to one argument or file line.
+// Applies every prefix, in order, then the aliases, to one argument or file line.
 void applyOptionPrefixes(ConfigDetails& configuration, const std::string& text);
 
 // Options from the command line: every argument from argument 1 on that
@@ -43,6 +47,9 @@ void parseOptions(ConfigDetails& configuration, int argc, const char* const* arg
 int parseOptionsFile(ConfigDetails& configuration, const std::string& file,
                      const std::string& devicePath);
 
+// The whole content of a file; false when it cannot be opened.
+bool readFileText(const std::string& path, std::string& text);
+
 // The lines of an options file already in memory, as parseOptionsFile
 // treats them (used by the file reader and the fuzzer).
 void parseOptionsText(ConfigDetails& configuration, const std::string& text);
@@ -53,7 +60,10 @@ void parseUsbPath(ConfigDetails& configuration, int argc, const char* const* arg
 // The usage text, exactly as printed.
 const char* usageText();
 
-// Prints the usage text to standard output; returns 0.
+// What usage prints after the usage text: the command words and --help.
+const char* commandWordsText();
+
+// Prints the usage text and the command words to standard output; returns 0.
 int usage();
 
 }  // namespace qor

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ByteRoutines.h"
+#include "InputChecks.h"
 #include "PasswordPrompt.h"
 #include "qor/ByteReader.h"
 
@@ -165,6 +166,14 @@ size_t WirelessConfigurator::addPassword() {
             password = m_Hooks.readPassword();
         std::fputs("\n\n", stdout);
         std::fflush(stdout);
+        // A typed password keeps the rules of a given one; nothing of this
+        // message has been sent yet.
+        if (password.empty())
+            throw InputRefused(
+                "no password was typed: type the network's password, or give --passwd=PASSWORD");
+        std::string refusal = checkPassword(m_Config.security, password);
+        if (!refusal.empty())
+            throw InputRefused(refusal);
     }
     std::vector<uint8_t> value = textBytes(password, password.size());
     value.push_back(0x00);

@@ -41,7 +41,7 @@ const char kHeldCa[] = "ca = BenchCA_Jan__5_2010_To_Dec_31_2030 | old.pem\n";
 
 std::vector<CommandCase> makeCases() {
     const std::vector<std::string> wpa2 = {"--ssid=HomeNet", "--mode=Managed", "--security=WPA2",
-                                           "--passwd=secret"};
+                                           "--passwd=secret123"};
     auto with = [](std::vector<std::string> head, const std::vector<std::string>& tail) {
         head.insert(head.end(), tail.begin(), tail.end());
         return head;
@@ -157,7 +157,7 @@ std::vector<CommandCase> makeCases() {
         {"qorconfig -ca --security=802.1x",
          "qorconfig",
          {"-ca", "--ssid=Corp", "--mode=Managed", "--security=802.1x", "--encryption=AES",
-          "--802-auth-ext=PEAP", "--802-auth-inner=MSCHAPV2", "--802-user=alice",
+          "--802-auth-ext=PEAP", "--802-auth-inner=MSCHAPv2", "--802-user=alice",
           "--802-pwd=secret"},
          "forward",
          "",
@@ -173,7 +173,7 @@ std::vector<CommandCase> makeCases() {
          "",
          {},
          "0",
-         0,
+         1,  // refused: nothing to configure
          "",
          ""},
         {"qorconfig --ssid=... (top-level flow)", "qorconfig", wpa2, "forward", "",

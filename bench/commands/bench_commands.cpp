@@ -327,10 +327,11 @@ int main(int argc, char** argv) {
     }
     std::string dir = dirTemplate;
     // A forwarded read of the network name, as an NPA hex file.
-    bool ready = writeFile(dir + "/read-ssid.hex", "A5000F50E063020009A5000650E0D8002808\n") &&
-                 writeFile(dir + "/options.txt",
-                           "--ssid=HomeNet\n--mode=Managed\n--security=WPA2\n--passwd=secret\n") &&
-                 writeCertificate(dir + "/ca.pem");
+    bool ready =
+        writeFile(dir + "/read-ssid.hex", "A5000F50E063020009A5000650E0D8002808\n") &&
+        writeFile(dir + "/options.txt",
+                  "--ssid=HomeNet\n--mode=Managed\n--security=WPA2\n--passwd=secret123\n") &&
+        writeCertificate(dir + "/ca.pem");
     if (!ready) {
         std::fprintf(stderr, "bench_commands: cannot prepare the files in %s\n", dir.c_str());
         return 1;

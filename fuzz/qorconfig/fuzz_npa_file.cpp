@@ -1,5 +1,5 @@
-// The NPA hex file reader and the decoding of its digits over arbitrary
-// file contents. The input is given to the reader as a real file.
+// The NPA hex file reader, its check and the decoding of its digits over
+// arbitrary file contents. The input is given to the reader as a real file.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -24,6 +24,23 @@ int scratchFile() {
     return fd;
 }
 
+// The rule by another road: white-space separated words, each made of
+// hexadecimal digit pairs.
+bool wholePairs(const std::string& text) {
+    size_t run = 0;
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (std::isxdigit(c)) {
+            ++run;
+            continue;
+        }
+        if (!std::isspace(c) || run % 2)
+            return false;
+        run = 0;
+    }
+    return run % 2 == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -39,11 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (sink)
         stdout = sink;
     qor::ConfigDetails config;
-    int result = qor::loadNpaFile(config, "/proc/self/fd/" + std::to_string(fd));
+    std::string refusal;
+    int result = qor::loadNpaFile(config, "/proc/self/fd/" + std::to_string(fd), &refusal);
     std::vector<uint8_t> bytes = qor::decodeNpaData(config.npaData);
     stdout = realOut;
 
-    check(result == 0);
+    std::string text(reinterpret_cast<const char*>(data), size);
+    check(result == (wholePairs(text) ? 0 : -2));
+    check(refusal.empty() == (result == 0));
+    check(refusal.find('\n') == std::string::npos);
+    check(result == 0 || config.npaData.empty());
+    check(config.npaData.size() % 2 == 0);
     check(config.npaData.size() <= size);
     for (char c : config.npaData)
         check(std::isxdigit(static_cast<unsigned char>(c)));

@@ -73,7 +73,8 @@ void expectAll(const std::string& text, const std::vector<std::string>& terms) {
 TEST(ManualPages, QorconfigNamesEveryCommandWordAndOption) {
     std::string text = rendered("qorconfig.1");
     expectAll(text, {"-c ", "-ca ", "-r ", "-ip ", "-t ", "-a ", "-s ", "-802s ", "-cer ", "-npa ",
-                     "-icer ", "-rcerdefs ", "-csr ", "-h ", "-file "});
+                     "-icer ", "-rcerdefs ", "-csr ", "-h ", "-file ", "--help",
+                     "--password=", "INPUT CHECKS"});
     expectAll(text, {"--ssid=",         "--channel=",         "--mode=",
                      "--security=",     "--passwd=",          "--encryption=",
                      "--802-auth-ext=", "--802-auth-inner=",  "--802-user=",

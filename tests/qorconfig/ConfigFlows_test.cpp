@@ -353,7 +353,10 @@ TEST(ConfigCommand, Unanswered8021xOptionsAreRetriedWithoutForwarding) {
     // Wrapped options: error answer; status query; unwrapped: options and
     // network message accepted; status query.
     r.log->replies = {kError, {}, kOk, kOk, {}};
-    EXPECT_EQ(r.run({"qorconfig", "-ca", "--security=802.1x", "--ssid=A"}), 0) << r.err;
+    EXPECT_EQ(r.run({"qorconfig", "-ca", "--security=802.1x", "--ssid=A", "--802-auth-ext=PEAP",
+                     "--802-user=u", "--802-pwd=p"}),
+              0)
+        << r.err;
     ASSERT_EQ(r.log->exchanges.size(), 5u);
     EXPECT_EQ(r.log->exchanges[0].request[5], 0x63);
     EXPECT_EQ(r.log->exchanges[2].request[5], 0xDA);
@@ -425,7 +428,7 @@ struct ScratchFile {
 };
 
 TEST(ConfigCommand, OptionsFileWithAndWithoutDevice) {
-    ScratchFile opts("opts", "#--ssid=x\n--ssid=\"a b\"\n--security=WPA\n");
+    ScratchFile opts("opts", "#--ssid=x\n--ssid=\"a b\"\n--security=WPA\n--passwd=pw123456\n");
     CommandRig withDevice;
     withDevice.log->replies = {kOk};
     EXPECT_EQ(withDevice.run({"qorconfig", "-c", "-file", opts.path.c_str(), "1:4"}), 0);

@@ -19,17 +19,17 @@ std::string security(int s) {
 }
 const std::string kChannel6 = "280500000400000006";
 const std::string kSsidHome = "2808000005486F6D6500";
-const std::string kPasswordPw123 =
-    "28110000067077313233"
-    "00";  // item 11, "pw123" + 00
-const std::string kBasicRecords = kManaged + security(2) + kChannel6 + kSsidHome + kPasswordPw123;
+const std::string kPassword =
+    "28110000097077313233343536"
+    "00";  // item 11, "pw123456" + 00
+const std::string kBasicRecords = kManaged + security(2) + kChannel6 + kSsidHome + kPassword;
 
 const std::string kForward = "";
 const std::string kDirect = "kind = direct\n";
 // A direct printer that refuses forwarded requests with an error answer.
 const std::string kDirectRefusing = "kind = direct\nforeign = error\n";
 
-const std::vector<std::string> kBasicArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123"};
+const std::vector<std::string> kBasicArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123456"};
 
 std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -68,7 +68,7 @@ TEST_F(QorconfigE2E, BasicConfigSendsOneForwardedWrite) {
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
     EXPECT_TRUE(requests[0].forwarded);
-    EXPECT_EQ(requests[0].hex, "A5003D50E063020037A5003450E0DA01" + kBasicRecords);
+    EXPECT_EQ(requests[0].hex, "A5004050E06302003AA5003750E0DA01" + kBasicRecords);
     EXPECT_EQ(r.out, "npa data going: 2");
     EXPECT_TRUE(contains(r.err,
                          "D [QOR] Basic config...\nD [QOR] Mode = 'Managed'\n"
@@ -121,7 +121,7 @@ TEST_F(QorconfigE2E, BasicConfigSilentPrinterExits255) {
 
 TEST_F(QorconfigE2E, BasicConfigFromOptionsFile) {
     std::string options = rig.dir.path("opts.txt");
-    writeText(options, "#--ssid=Wrong\n--ssid=\"Home\"\n--security=WPA\n\n--passwd=pw123\n");
+    writeText(options, "#--ssid=Wrong\n--ssid=\"Home\"\n--security=WPA\n\n--passwd=pw123456\n");
     RunResult r = rig.run(kForward, {"-c", "-file", options, "/dev/usb/lp0"});
     EXPECT_EQ(r.status, 0) << r.err;
     auto requests = settingRequests(r.journal);
@@ -172,21 +172,21 @@ TEST_F(QorconfigE2E, AdvancedOpenWithWepSendsKeysMasked) {
 }
 
 TEST_F(QorconfigE2E, AdvancedSharedSendsAllKeys) {
-    RunResult r = rig.run(
-        kForward, {"-ca", "--security=SHARED", "--encryption=WEP", "--WEP-key1=k1", "--WEP-key2=k2",
-                   "--WEP-key3=k3", "--WEP-key4=k4", "--WEP-transmit=2", "--ssid=Home"});
+    RunResult r = rig.run(kForward, {"-ca", "--security=SHARED", "--encryption=WEP",
+                                     "--WEP-key1=key01", "--WEP-key2=key02", "--WEP-key3=key03",
+                                     "--WEP-key4=key04", "--WEP-transmit=2", "--ssid=Home"});
     EXPECT_EQ(r.status, 0) << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 1u) << describe(r.journal);
     std::string records =
-        "2809000002"
-        "6B31"
-        "280B000002"
-        "6B32"
-        "280D000002"
-        "6B33"
-        "280F000002"
-        "6B34"
+        "2809000005"
+        "6B65793031"
+        "280B000005"
+        "6B65793032"
+        "280D000005"
+        "6B65793033"
+        "280F000005"
+        "6B65793034"
         "281F00000400000002"
         "282300000400000002" +
         kManaged + security(1) + kChannel6 + kSsidHome;
@@ -194,7 +194,7 @@ TEST_F(QorconfigE2E, AdvancedSharedSendsAllKeys) {
     EXPECT_TRUE(contains(r.err, "D [QOR] Configuring Shared Mode...\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "D [QOR] WEP auth mode: 2 (Shared)\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "D [QOR] Adv SHARED ret = 0\n")) << r.err;
-    EXPECT_FALSE(contains(r.err, "6B 31")) << r.err;
+    EXPECT_FALSE(contains(r.err, "6B 65 79 30 31")) << r.err;
 }
 
 TEST_F(QorconfigE2E, AdvancedWpaPersonalSendsPskFirst) {
@@ -216,14 +216,14 @@ TEST_F(QorconfigE2E, AdvancedWpaPersonalSendsPskFirst) {
 }
 
 TEST_F(QorconfigE2E, AdvancedWpaEnterpriseOnDirectPrinterRetriesUnwrapped) {
-    RunResult r = rig.run(kDirect, {"-ca", "--security=WPA-ENT", "--encryption=TKIP", "--psk=k",
-                                    "--ssid=Home", "--channel=11"});
+    RunResult r = rig.run(kDirect, {"-ca", "--security=WPA-ENT", "--encryption=TKIP",
+                                    "--psk=kkkkkkkk", "--ssid=Home", "--channel=11"});
     EXPECT_EQ(r.status, 0) << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
     std::string records =
-        "2811000001"
-        "6B"
+        "2811000008"
+        "6B6B6B6B6B6B6B6B"
         "282600000400000003" +
         kManaged + security(4) + "28050000040000000B" + kSsidHome;
     EXPECT_EQ(requests[0].hex, forwarded(writeRequest(records)));
@@ -281,7 +281,9 @@ TEST_F(QorconfigE2E, Advanced8021xWithWepStaticThenNetworkThenStatus) {
 }
 
 TEST_F(QorconfigE2E, Advanced8021xRejectedOptionsStillQueryStatus) {
-    RunResult r = rig.run("write_status = 2\n", {"-ca", "--security=802.1x", "--ssid=Home"});
+    RunResult r = rig.run("write_status = 2\n",
+                          {"-ca", "--security=802.1x", "--ssid=Home", "--802-auth-ext=PEAP",
+                           "--802-user=bob", "--802-pwd=s3cret"});
     EXPECT_EQ(r.status, 1) << "a refused options message is no success\n" << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
@@ -292,14 +294,15 @@ TEST_F(QorconfigE2E, Advanced8021xRejectedOptionsStillQueryStatus) {
     EXPECT_TRUE(contains(r.err, "D [QOR] Validate certificate? 0\n")) << r.err;
 }
 
-TEST_F(QorconfigE2E, AdvancedWithOtherSecuritySendsNothing) {
+TEST_F(QorconfigE2E, AdvancedWithOtherSecurityIsRefused) {
+    // Nothing to configure is no success: one line, status 1, nothing sent.
     for (const char* master : {"--security=None", "--security=WPA2"}) {
         RunResult r = rig.run(kForward, {"-ca", master, "--ssid=Home"}, 30);
-        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_TRUE(r.journal.empty()) << describe(r.journal);
         EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(contains(r.err, "D [QOR] Advanced config...\n")) << r.err;
-        EXPECT_FALSE(contains(r.err, "ret =")) << r.err;
+        EXPECT_TRUE(r.err.rfind("qorconfig: ", 0) == 0 && r.err.find('\n') == r.err.size() - 1)
+            << r.err;
     }
 }
 
@@ -581,7 +584,7 @@ TEST_F(QorconfigE2E, TopLevelFlowConfiguresWaitsAndShowsAddress) {
     // Password bytes: after the 9 + 7 header bytes and four records plus the
     // password record's own 5-byte header.
     size_t passwordAt = 9 + 7 + 9 + 9 + 9 + 10 + 5;
-    EXPECT_TRUE(contains(r.err, lowerHexDump(message, passwordAt, 5) + "D [QOR] Basic config...\n"))
+    EXPECT_TRUE(contains(r.err, lowerHexDump(message, passwordAt, 8) + "D [QOR] Basic config...\n"))
         << r.err;
     EXPECT_FALSE(contains(r.err + r.out, "pw123"));
 }
@@ -602,15 +605,18 @@ TEST_F(QorconfigE2E, TopLevelFlowOnDirectPrinterContinuesUnwrapped) {
 }
 
 TEST_F(QorconfigE2E, UsageWithoutArgumentsAndWithHelp) {
+    // The usage text as it always was, then the command words.
     RunResult bare = rig.run(kForward, {}, 30);
     EXPECT_EQ(bare.status, 0);
-    EXPECT_EQ(bare.out, usageText());
+    EXPECT_EQ(bare.out, std::string(usageText()) + commandWordsText());
     EXPECT_EQ(bare.err, "");
-    RunResult help = rig.run(kForward, {"-h"}, 30);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out, usageText());
-    EXPECT_EQ(help.err, "D [QOR] Destroying last instance of usb transport.\n");
-    EXPECT_TRUE(help.journal.empty()) << describe(help.journal);
+    for (const char* word : {"-h", "--help"}) {
+        RunResult help = rig.run(kForward, {word}, 30);
+        EXPECT_EQ(help.status, 0) << word;
+        EXPECT_EQ(help.out, bare.out) << word;
+        EXPECT_EQ(help.err, "D [QOR] Destroying last instance of usb transport.\n");
+        EXPECT_TRUE(help.journal.empty()) << describe(help.journal);
+    }
 }
 
 }  // namespace

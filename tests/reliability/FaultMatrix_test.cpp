@@ -55,8 +55,8 @@ const std::vector<std::string> kBasic = {"-c", "--ssid=Home", "--security=None"}
 const std::vector<std::string> kWpa = {"-ca", "--security=WPA-PER", "--psk=secretkey",
                                        "--ssid=Home", "--encryption=AES"};
 const std::vector<std::string> k8021x = {
-    "-ca",          "--security=802.1x", "--ssid=Corp",  "--encryption=WEP-STATIC",
-    "--802-user=u", "--802-pwd=p",       "--WEP-key1=k1"};
+    "-ca",          "--security=802.1x", "--ssid=Corp",      "--encryption=WEP-STATIC",
+    "--802-user=u", "--802-pwd=p",       "--WEP-key1=key01", "--802-auth-ext=PEAP"};
 const std::vector<std::string> kNpa = {"-npa", "-file", "@IN@", "/dev/usb/lp0"};
 const std::vector<std::string> kCsr = {"-csr", "--cer-common=prn", "--cer-path=@CSR@"};
 const std::vector<std::string> kIcer = {"-icer", "--802-CA-cer-file=@CA@"};
@@ -97,7 +97,7 @@ const std::vector<FaultCase> kCases = {
     {"BasicGarbage", "qorconfig", kBasic, "forward", "fault = any garbage 0011\n", 0, 0, nullptr, 5, 13},
     {"BasicSplit", "qorconfig", kBasic, "forward", "fault = any split 3\n", 0, 0, nullptr, 5, 13},
     {"BasicRetriedUnwrapped", "qorconfig", kBasic, "direct", "", 0, 0, nullptr, 16, 26, nullptr, "\"kind\":\"write\",\"forwarded\":false"},
-    {"BasicHostileOptionsFile", "qorconfig", {"-c", "-file", "@IN@"}, "forward", "", 0, 0, nullptr, 5, 13, nullptr, "\"kind\":\"write\",\"forwarded\":true", kHostileOptions},
+    {"BasicHostileOptionsFile", "qorconfig", {"-c", "-file", "@IN@"}, "forward", "", 0, 1, "", 0, 4, " line 2 is longer than 255 characters\n", nullptr, kHostileOptions},
     {"BasicNoDevice", "qorconfig", kBasic, "forward", "", 1, 255, nullptr, 0, 4},
 
     // -ca: WPA personal and 802.1x (two writes and a status query).

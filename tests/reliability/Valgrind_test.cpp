@@ -46,7 +46,7 @@ const std::vector<ValgrindCase> kCases = {
     {"Basic", "qorconfig", {"-c", "--ssid=Home", "--security=None"}, "forward", "", 0, nullptr, 60},
     {"BasicRetriedUnwrapped", "qorconfig", {"-c", "--ssid=Home", "--security=None"}, "direct", "", 0, nullptr, 80},
     {"WpaPersonal", "qorconfig", {"-ca", "--security=WPA-PER", "--psk=secretkey", "--ssid=Home"}, "forward", "", 0, nullptr, 60},
-    {"Enterprise8021x", "qorconfig", {"-ca", "--security=802.1x", "--ssid=Corp", "--encryption=WEP-STATIC", "--802-user=u", "--802-pwd=p", "--WEP-key1=k1"}, "forward", "", 0, nullptr, 80},
+    {"Enterprise8021x", "qorconfig", {"-ca", "--security=802.1x", "--ssid=Corp", "--encryption=WEP-STATIC", "--802-user=u", "--802-pwd=p", "--WEP-key1=key01", "--802-auth-ext=PEAP"}, "forward", "", 0, nullptr, 80},
     {"Address", "qorconfig", {"-ip"}, "forward", "", 0, "192.168.1.20\n", 60},
     {"Connected", "qorconfig", {"-t"}, "forward", "", 0, nullptr, 60},
     {"Adapter", "qorconfig", {"-a"}, "forward", "", 0, nullptr, 60},
