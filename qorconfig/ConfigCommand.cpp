@@ -4,6 +4,7 @@
 
 #include "CertProc.h"
 #include "ConfigFlows.h"
+#include "HCUSBTransport.h"
 #include "NpaFile.h"
 #include "Options.h"
 #include "StatusQueries.h"
@@ -42,6 +43,14 @@ bool isOneOf(const std::string& word, std::initializer_list<const char*> words) 
 bool isCommandWord(const std::string& word) {
     return isOneOf(word, {"-h", "-r", "-c", "-ca", "-ip", "-t", "-a", "-s", "-802s", "-cer", "-npa",
                           "-icer", "-rcerdefs", "-csr"});
+}
+
+// Ends a printer command: a command that gave up says why, in one line.
+int reportOutcome(const WirelessConfigurator& c, int result) {
+    std::string why = describeOutcome(c.outcome(), c.config().usbPath);
+    if (!why.empty())
+        std::fprintf(stderr, "qorconfig: %s\n", why.c_str());
+    return result;
 }
 
 }  // namespace
@@ -85,47 +94,56 @@ int ConfigCommand::optionStage() {
 }
 
 int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
+    m_Configurator->setOutcome({});
     int result = action(*m_Configurator);
-    if (result == -1) {
+    // An error answer, or no answer at all to any forwarded try: a printer
+    // of the direct kind takes the request unwrapped.
+    if (result == -1 || m_Configurator->outcome().failure == Failure::NoAnswer) {
         m_Configurator->setForward(0);
+        m_Configurator->setOutcome({});
         result = action(*m_Configurator);
     }
-    return result;
+    return reportOutcome(*m_Configurator, result);
 }
 
 int ConfigCommand::dispatch() {
     if (optionStage() != 0)
         return 1;
 
-    if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))
-        return m_RunCert(m_Command, m_Config);
+    try {
+        if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))
+            return m_RunCert(m_Command, m_Config);
 
-    m_Configurator = m_MakeConfigurator(m_Config);
-    WirelessConfigurator& c = *m_Configurator;
-    if (m_Command == "-h")
-        return usage();
-    if (m_Command == "-r")
-        return resetPrinter(c);
-    if (m_Command == "-c")
-        return runWithRetry(basicConfig);
-    if (m_Command == "-ca")
-        return runWithRetry(advancedConfig);
-    if (m_Command == "-ip")
-        return runWithRetry(showIpAddress);
-    if (m_Command == "-t")
-        return runWithRetry(waitConnected);
-    if (m_Command == "-a")
-        return waitAdapter(c);
-    if (m_Command == "-s")
-        return runWithRetry(showSsid);
-    if (m_Command == "-802s")
-        return runWithRetry(query8021xStatus);
-    if (m_Command == "-cer")
-        return runWithRetry(certSettings);
-    if (m_Command == "-npa")
-        return sendNpaData(c);
-    configurePrinter(c);
-    return 0;
+        m_Configurator = m_MakeConfigurator(m_Config);
+        WirelessConfigurator& c = *m_Configurator;
+        if (m_Command == "-h")
+            return usage();
+        if (m_Command == "-r")
+            return reportOutcome(c, resetPrinter(c));
+        if (m_Command == "-c")
+            return runWithRetry(basicConfig);
+        if (m_Command == "-ca")
+            return runWithRetry(advancedConfig);
+        if (m_Command == "-ip")
+            return runWithRetry(showIpAddress);
+        if (m_Command == "-t")
+            return runWithRetry(waitConnected);
+        if (m_Command == "-a")
+            return reportOutcome(c, waitAdapter(c));
+        if (m_Command == "-s")
+            return runWithRetry(showSsid);
+        if (m_Command == "-802s")
+            return runWithRetry(query8021xStatus);
+        if (m_Command == "-cer")
+            return runWithRetry(certSettings);
+        if (m_Command == "-npa")
+            return sendNpaData(c);
+        return reportOutcome(c, configurePrinter(c));
+    } catch (const DeviceUnavailable& unavailable) {
+        // Nothing reached the printer; no try is spent on a path that can't open.
+        std::fprintf(stderr, "qorconfig: %s\n", unavailable.what());
+        return 1;
+    }
 }
 
 int qorconfigMain(int argc, const char* const* argv) {

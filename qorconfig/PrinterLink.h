@@ -9,6 +9,7 @@
 namespace qor {
 
 class CommTransport;
+class HCUSBTransport;
 
 // The exchanges a configuration command makes. Tests give a scripted one;
 // the program uses PrinterLink over the shared USB transport.
@@ -26,10 +27,15 @@ class NpaLink {
     // their count (0 when nothing came or the device could not be opened).
     virtual int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                unsigned windowSeconds) = 0;
+    // Whether the last exchangeStream ended at an error answer (which
+    // leaves nothing collected); links that can't tell say false.
+    virtual bool lastStreamErrored() const { return false; }
 };
 
 // A device path plus one hold on the process's shared USB transport, taken
-// at construction and given back at destruction.
+// at construction and given back at destruction. An exchange whose open
+// fails before the device was ever opened in this run throws
+// DeviceUnavailable (the path can't be reached; no try is worth spending).
 class PrinterLink : public NpaLink {
   public:
     explicit PrinterLink(const std::string& path);
@@ -41,12 +47,14 @@ class PrinterLink : public NpaLink {
                      size_t capacity) override;
     int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                        unsigned windowSeconds) override;
+    bool lastStreamErrored() const override { return m_StreamErrored; }
 
     const std::string& path() const { return m_Path; }
 
   private:
     std::string m_Path;
-    CommTransport* m_Transport;
+    HCUSBTransport* m_Transport;
+    bool m_StreamErrored = false;
 };
 
 }  // namespace qor

@@ -34,20 +34,24 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
 }
 
 int exchangeNpaStream(CommTransport& transport, const std::string& path, const uint8_t* request,
-                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds) {
+                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds,
+                      bool* errorAnswer) {
+    if (errorAnswer)
+        *errorAnswer = false;
     if (transport.open(path) != 0) {
         std::fprintf(stderr, "D [QOR] Failed to open usb device '%s'!\n", path.c_str());
         return 0;
     }
     transport.write(request, requestLength);
     sleepWhole(kStreamSleepSeconds);
-    std::vector<uint8_t> kept =
-        readNpaStream(transport, windowSeconds, NpaHeaderMode::StartByteFirst,
-                      [](ByteSpan body, std::vector<uint8_t>& out) {
-                          ByteSpan afterFlags = body.from(1);
-                          out.insert(out.end(), afterFlags.begin(), afterFlags.end());
-                          return true;
-                      });
+    std::vector<uint8_t> kept = readNpaStream(
+        transport, windowSeconds, NpaHeaderMode::StartByteFirst,
+        [](ByteSpan body, std::vector<uint8_t>& out) {
+            ByteSpan afterFlags = body.from(1);
+            out.insert(out.end(), afterFlags.begin(), afterFlags.end());
+            return true;
+        },
+        [] { return std::time(nullptr); }, errorAnswer);
     transport.close();
     if (kept.empty())
         return 0;
@@ -62,8 +66,10 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
 
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept,
-                                   const NpaClock& clock) {
+                                   const NpaClock& clock, bool* errorAnswer) {
     std::vector<uint8_t> kept;
+    if (errorAnswer)
+        *errorAnswer = false;
     const time_t start = clock();
     do {
         // The header: start byte and the 16-bit length of what follows.
@@ -101,8 +107,11 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
         ByteReader reader(ByteSpan(body.data(), body.size()));
         uint8_t flags = 0;
         reader.peekU8(flags);
-        if (flags & kFlagError)
+        if (flags & kFlagError) {
+            if (errorAnswer)
+                *errorAnswer = true;
             break;
+        }
         std::vector<uint8_t> keep;
         if (accept && accept(ByteSpan(body.data(), body.size()), keep)) {
             kept.insert(kept.end(), keep.begin(), keep.end());

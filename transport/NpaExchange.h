@@ -26,9 +26,11 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
 // error and 0), write, sleep 2 s, readNpaStream in start-byte-first mode
 // keeping every packet's bytes after its flags byte, close. `reply` receives
 // the kept bytes; returns their count (0 when nothing was kept, and then
-// `reply` is left untouched).
+// `reply` is left untouched). `errorAnswer`, when given, is set to whether
+// the reading ended at an error packet (which contributes nothing).
 int exchangeNpaStream(CommTransport& transport, const std::string& path, const uint8_t* request,
-                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds);
+                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds,
+                      bool* errorAnswer = nullptr);
 
 enum class NpaHeaderMode {
     StartByteFirst,  // read 1 byte until 0xA5, then the 2 length bytes
@@ -48,9 +50,10 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
 
 // The clock that bounds the window, in whole seconds (std::time by default).
 using NpaClock = std::function<time_t()>;
-// The same loop with its clock given (a fuzzer or a test drives the window).
+// The same loop with its clock given (a fuzzer or a test drives the window);
+// `errorAnswer`, when given, tells whether an error packet ended it.
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept,
-                                   const NpaClock& clock);
+                                   const NpaClock& clock, bool* errorAnswer = nullptr);
 
 }  // namespace qor
