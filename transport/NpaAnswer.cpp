@@ -71,17 +71,23 @@ bool readAnswerData(ByteSpan request, ByteSpan reply, ByteSpan& data) {
     bool forwarded = false;
     if (!requestEcho(request, echo, forwarded))
         return false;
-    ByteReader reader(reply);
-    NpaPacket answer;
-    if (!readNpaPacket(reader, answer))
-        return false;
-    if (forwarded) {
-        ByteReader outer(answer.whole);
-        if (!outer.seek(kForwardedAnswerOffset) || !readNpaPacket(outer, answer))
-            return false;
+    // Noise on the line may come before the answer: it is taken from the
+    // first start byte at which a whole answer of the promised form reads.
+    for (size_t start = 0; start < reply.size; ++start) {
+        ByteReader reader(reply.from(start));
+        NpaPacket answer;
+        if (!readNpaPacket(reader, answer))
+            continue;
+        if (forwarded) {
+            ByteReader outer(answer.whole);
+            if (!outer.seek(kForwardedAnswerOffset) || !readNpaPacket(outer, answer))
+                continue;
+        }
+        ByteReader inner(answer.whole);
+        if (inner.skip(kEchoOffset) && echoedData(inner, echo, data))
+            return true;
     }
-    ByteReader inner(answer.whole);
-    return inner.skip(kEchoOffset) && echoedData(inner, echo, data);
+    return false;
 }
 
 bool streamAnswerData(ByteSpan request, ByteSpan collected, ByteSpan& data) {

@@ -34,7 +34,8 @@ bool readNpaPacket(ByteReader& reader, NpaPacket& out);
 // item, or that wrapped in a forwarding packet). The answer counts only
 // when its bytes 3-8 repeat the request's bytes 3-8 and its declared data
 // lie inside its packet; a forwarded answer is the inner packet at offset 10
-// of a whole outer packet. On success `data` holds the answer's data.
+// of a whole outer packet. Bytes before the answer's start byte (noise on
+// the line) are passed over. On success `data` holds the answer's data.
 // Error answers fail here too; callers that give them a meaning test the
 // flags byte first.
 bool readAnswerData(ByteSpan request, ByteSpan reply, ByteSpan& data);

@@ -53,15 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> request = {0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, group, item};
     if (!(mode & 4))
         request.insert(request.begin(), {0xA5, 0x00, 0x0F, 0x50, 0xE0, 0x63, 0x02, 0x00, 0x09});
-    const size_t inner = mode & 4 ? 0 : 10;  // where the answer packet starts in a reply
     qor::ByteSpan answer;
     if (qor::readAnswerData(request, qor::ByteSpan(reply, count), answer)) {
-        // The data lie inside what was read, after the echoed request bytes.
-        check(answer.data >= reply + inner + 11 && answer.data + answer.size <= reply + count);
-        check(reply[inner] == 0xA5 && reply[inner + 3] == 0x50 && reply[inner + 4] == 0xE0 &&
-              reply[inner + 5] == 0xD8 && reply[inner + 7] == group && reply[inner + 8] == item);
-        check(static_cast<size_t>(reply[inner + 9] << 8 | reply[inner + 10]) == answer.size);
-        check(3u + (reply[inner + 1] << 8 | reply[inner + 2]) >= 11 + answer.size);
+        // The data lie inside what was read, after the answer packet's start
+        // byte, its length, the echoed request bytes and the data length.
+        check(answer.data >= reply + 11 && answer.data + answer.size <= reply + count);
+        const uint8_t* at = answer.data - 11;
+        check(at[0] == 0xA5 && at[3] == 0x50 && at[4] == 0xE0 && at[5] == 0xD8 && at[6] == 0 &&
+              at[7] == group && at[8] == item);
+        check(static_cast<size_t>(at[9] << 8 | at[10]) == answer.size);
+        check(3u + (at[1] << 8 | at[2]) >= 11 + answer.size);
+        if (!(mode & 4))
+            check(at >= reply + 10 && at[-10] == 0xA5);  // inside its forwarding answer
     }
     if (qor::streamAnswerData(request, qor::ByteSpan(reply, count), answer)) {
         const size_t at = mode & 4 ? 0 : 6;  // a stream drops start byte, length and flags

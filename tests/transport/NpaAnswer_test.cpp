@@ -84,7 +84,9 @@ TEST(ReadAnswer, TakesDataOnlyFromAnswersOfThePromisedForm) {
         {"forwarded answer to a direct request", kRead, kForwardedAnswer, ""},
         {"inner packet outside the outer one", kForwardedRead, innerOutside, ""},
         {"inner packet not at offset 10", kForwardedRead, innerShifted, ""},
-        {"garbage before the start byte", kRead, concat({{0x00}, kAnswer}), ""},
+        {"noise before the start byte", kRead, concat({{0x00, 0xA5}, kAnswer}), "192.168.1.20."},
+        {"noise before a forwarded answer", kForwardedRead,
+         concat({{0x11, 0xA5, 0x00}, kForwardedAnswer}), "192.168.1.20."},
         {"nothing", kRead, {}, ""},
     };
     for (const Row& row : rows) {
