@@ -178,7 +178,7 @@ const std::vector<FaultCase> kCases = {
     {"InstallCaGarbled", "qorconfig", kIcer, "forward", "fault = certmgr garble\n", 0, 1, "", 2, 60},
     {"InstallCaSplit", "qorconfig", kIcer, "forward", "fault = certmgr split 1\n", 0, 0, "", 2, 60, "D [QOR] CA/Signed Certificate successfully installed!"},
     {"InstallCaDelayedInsideWindow", "qorconfig", kIcer, "forward", "fault = certmgr delay 3000\n", 0, 0, "", 2, 60, "D [QOR] CA/Signed Certificate successfully installed!"},
-    {"InstallCaOversizedFile", "qorconfig", {"-icer", "--802-CA-cer-file=@BIG@"}, "forward", "", 0, 1, "", 0, 20, "D [QOR] Error installing CA/Signed Certificate!"},
+    {"InstallCaOversizedNonCertificate", "qorconfig", {"-icer", "--802-CA-cer-file=@BIG@"}, "forward", "", 0, 1, "", 0, 20, "is not a PEM certificate; nothing was installed"},
     {"InstallCaNoDevice", "qorconfig", kIcer, "forward", "", 1, 1, "", 0, 4},
 
     // -r: two tries with a 50 s pause; the representative long wait.
