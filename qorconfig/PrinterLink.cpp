@@ -23,7 +23,7 @@ int PrinterLink::exchangeOnce(const uint8_t* request, size_t length, unsigned sl
 int PrinterLink::exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                 unsigned windowSeconds) {
     int got = exchangeNpaStream(*m_Transport, m_Path, request, length, reply, windowSeconds,
-                                &m_StreamErrored);
+                                &m_StreamNote);
     m_Transport->requireOpenedOnce(m_Path);
     return got;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "NpaExchange.h"
+
 namespace qor {
 
 class CommTransport;
@@ -27,9 +29,9 @@ class NpaLink {
     // their count (0 when nothing came or the device could not be opened).
     virtual int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                unsigned windowSeconds) = 0;
-    // Whether the last exchangeStream ended at an error answer (which
-    // leaves nothing collected); links that can't tell say false.
-    virtual bool lastStreamErrored() const { return false; }
+    // What the last exchangeStream met besides the bytes it kept (any byte
+    // at all, an error answer); links that can't tell say neither.
+    virtual NpaStreamNote lastStreamNote() const { return {}; }
 };
 
 // A device path plus one hold on the process's shared USB transport, taken
@@ -47,14 +49,14 @@ class PrinterLink : public NpaLink {
                      size_t capacity) override;
     int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                        unsigned windowSeconds) override;
-    bool lastStreamErrored() const override { return m_StreamErrored; }
+    NpaStreamNote lastStreamNote() const override { return m_StreamNote; }
 
     const std::string& path() const { return m_Path; }
 
   private:
     std::string m_Path;
     HCUSBTransport* m_Transport;
-    bool m_StreamErrored = false;
+    NpaStreamNote m_StreamNote;
 };
 
 }  // namespace qor

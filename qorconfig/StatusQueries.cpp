@@ -31,6 +31,7 @@ namespace {
 struct Query {
     std::vector<uint8_t> request;
     std::vector<uint8_t> reply;
+    bool heard = false;  // any byte arrived, kept or not
     bool errorAnswer = false;
 };
 
@@ -44,18 +45,20 @@ Query queryExchange(WirelessConfigurator& configurator, uint8_t group, uint8_t i
     if (count < 0 || static_cast<size_t>(count) > q.reply.size())
         count = static_cast<int>(q.reply.size());
     q.reply.resize(static_cast<size_t>(count));
-    q.errorAnswer = count == 0 && configurator.link().lastStreamErrored();
+    NpaStreamNote note = configurator.link().lastStreamNote();
+    q.heard = count > 0 || note.heard;
+    q.errorAnswer = count == 0 && note.errorAnswer;
     std::fprintf(stderr, responseFormat, count);
     hexDump(q.reply.data(), q.reply.size());
     return q;
 }
 
 // Why a query found no data: nothing came, an error answer, or bytes of
-// another form.
+// another form (garbled or cut short, kept or not).
 Outcome missing(const Query& q) {
     if (q.errorAnswer)
         return {Failure::ErrorAnswer, 1, 0};
-    return {q.reply.empty() ? Failure::NoAnswer : Failure::BadAnswer, 1, 0};
+    return {q.heard ? Failure::BadAnswer : Failure::NoAnswer, 1, 0};
 }
 
 }  // namespace

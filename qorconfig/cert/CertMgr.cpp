@@ -406,7 +406,7 @@ int CertMgr::callMethod(const std::string& xml, std::string& response, unsigned 
     }
     m_Transport->write(request.data(), request.size());
     m_Sleeper(kAfterWriteSleep);
-    bool errorAnswer = false;
+    NpaStreamNote note;
     std::vector<uint8_t> reply = readNpaStream(
         *m_Transport, windowSeconds, NpaHeaderMode::StartByteFirst,
         [](ByteSpan body, std::vector<uint8_t>& kept) {
@@ -414,10 +414,9 @@ int CertMgr::callMethod(const std::string& xml, std::string& response, unsigned 
             kept.insert(kept.end(), data.begin(), data.end());
             return true;
         },
-        [] { return std::time(nullptr); }, &errorAnswer);
+        [] { return std::time(nullptr); }, &note);
     m_Transport->close();
-    if (errorAnswer || !reply.empty())
-        m_Heard = true;
+    m_Heard = m_Heard || note.heard;
     if (reply.empty())
         return 0;
     response = extractResponseXml(reply);

@@ -149,9 +149,9 @@ const std::vector<FaultCase> kCases = {
     {"Auth8021xNoDevice", "qorconfig", {"-802s"}, "forward", "", 1, 1, nullptr, 0, 4, "D [QOR] Failed to open usb device '/dev/usb/lp0'!"},
 
     // -cer: two packet-stream reads, made again unwrapped when neither got a
-    // packet back (a garbled start byte leaves the stream nothing); always 0.
+    // byte back; always 0.
     {"CertSettingsSilent", "qorconfig", {"-cer"}, "forward", "fault = any silent\n", 0, 0, nullptr, 16, 40, "qorconfig: no answer from the printer at '/dev/usb/lp0'"},
-    {"CertSettingsGarbled", "qorconfig", {"-cer"}, "forward", "fault = any garble\n", 0, 0, nullptr, 16, 40},
+    {"CertSettingsGarbled", "qorconfig", {"-cer"}, "forward", "fault = any garble\n", 0, 0, nullptr, 8, 30},
     {"CertSettingsNoDevice", "qorconfig", {"-cer"}, "forward", "", 1, 1, nullptr, 0, 4},
 
     // -npa: the request of a hex file, shown with its reply; always 0.
