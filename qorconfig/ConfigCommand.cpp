@@ -106,44 +106,44 @@ int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
     return reportOutcome(*m_Configurator, result);
 }
 
-int ConfigCommand::dispatch() {
+// The option stage, then the action stage. A device path that can't be
+// opened stops any action at once.
+int ConfigCommand::dispatch() try {
     if (optionStage() != 0)
         return 1;
 
-    try {
-        if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))
-            return m_RunCert(m_Command, m_Config);
+    if (isOneOf(m_Command, {"-icer", "-rcerdefs", "-csr"}))
+        return m_RunCert(m_Command, m_Config);
 
-        m_Configurator = m_MakeConfigurator(m_Config);
-        WirelessConfigurator& c = *m_Configurator;
-        if (m_Command == "-h")
-            return usage();
-        if (m_Command == "-r")
-            return reportOutcome(c, resetPrinter(c));
-        if (m_Command == "-c")
-            return runWithRetry(basicConfig);
-        if (m_Command == "-ca")
-            return runWithRetry(advancedConfig);
-        if (m_Command == "-ip")
-            return runWithRetry(showIpAddress);
-        if (m_Command == "-t")
-            return runWithRetry(waitConnected);
-        if (m_Command == "-a")
-            return reportOutcome(c, waitAdapter(c));
-        if (m_Command == "-s")
-            return runWithRetry(showSsid);
-        if (m_Command == "-802s")
-            return runWithRetry(query8021xStatus);
-        if (m_Command == "-cer")
-            return runWithRetry(certSettings);
-        if (m_Command == "-npa")
-            return sendNpaData(c);
-        return reportOutcome(c, configurePrinter(c));
-    } catch (const DeviceUnavailable& unavailable) {
-        // Nothing reached the printer; no try is spent on a path that can't open.
-        std::fprintf(stderr, "qorconfig: %s\n", unavailable.what());
-        return 1;
-    }
+    m_Configurator = m_MakeConfigurator(m_Config);
+    WirelessConfigurator& c = *m_Configurator;
+    if (m_Command == "-h")
+        return usage();
+    if (m_Command == "-r")
+        return reportOutcome(c, resetPrinter(c));
+    if (m_Command == "-c")
+        return runWithRetry(basicConfig);
+    if (m_Command == "-ca")
+        return runWithRetry(advancedConfig);
+    if (m_Command == "-ip")
+        return runWithRetry(showIpAddress);
+    if (m_Command == "-t")
+        return runWithRetry(waitConnected);
+    if (m_Command == "-a")
+        return reportOutcome(c, waitAdapter(c));
+    if (m_Command == "-s")
+        return runWithRetry(showSsid);
+    if (m_Command == "-802s")
+        return runWithRetry(query8021xStatus);
+    if (m_Command == "-cer")
+        return runWithRetry(certSettings);
+    if (m_Command == "-npa")
+        return sendNpaData(c);
+    return reportOutcome(c, configurePrinter(c));
+} catch (const DeviceUnavailable& unavailable) {
+    // Nothing reached the printer; no try is spent on a path that can't open.
+    std::fprintf(stderr, "qorconfig: %s\n", unavailable.what());
+    return 1;
 }
 
 int qorconfigMain(int argc, const char* const* argv) {
