@@ -192,7 +192,7 @@ const std::vector<FaultCase> kCases = {
 
     // The top-level flow (a word that is no command).
     {"FlowGarbage", "qorconfig", {"-go"}, "forward", "fault = any garbage 0011\n", 0, 0, nullptr, 15, 35, nullptr, nullptr},
-    {"FlowNoDevice", "qorconfig", {"-go"}, "forward", "", 1, 0, nullptr, 0, 5},
+    {"FlowNoDevice", "qorconfig", {"-go"}, "forward", "", 1, 1, nullptr, 0, 5, "qorconfig: cannot open the printer at '/dev/usb/lp0'"},
 };
 // clang-format on
 
