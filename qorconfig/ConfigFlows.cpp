@@ -229,8 +229,8 @@ int advancedConfig(WirelessConfigurator& c) {
 
 namespace {
 
-// The top-level flow gives up: the progress line is ended, and the result
-// says whether the printer answered at all.
+// The top-level flow gives up on its configuration message: the progress
+// line is ended, and the result says whether the printer answered at all.
 int stopFlow(WirelessConfigurator& c) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -260,8 +260,14 @@ int configurePrinter(WirelessConfigurator& c) {
         }
         // Polling a printer that refused or never got the settings would
         // only find the old network's state.
-        if (sent != 0 || waitConnected(c) != 0)
+        if (sent != 0)
             return stopFlow(c);
+        // The printer took the settings: whatever fails from here, it did
+        // answer, so the failure is 1.
+        if (waitConnected(c) != 0) {
+            stopFlow(c);
+            return 1;
+        }
     } catch (const DeviceUnavailable&) {
         stopFlow(c);
         throw;
@@ -271,7 +277,7 @@ int configurePrinter(WirelessConfigurator& c) {
     // The address line is written whole, and only with an address received.
     std::string address;
     if (readIpAddress(c, address) != 0)
-        return c.outcome().failure == Failure::NoAnswer ? -1 : 1;
+        return 1;
     std::fprintf(stdout, "IP-ADDRESS : %s\n", address.c_str());
     std::fflush(stdout);
     return 0;

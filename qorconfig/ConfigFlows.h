@@ -34,8 +34,8 @@ int configure8021x(WirelessConfigurator& configurator);
 // The top-level flow: prints its progress lines, configures, waits for the
 // connection and prints "IP-ADDRESS : <address>" with an address received.
 // Stops at the first step that fails, ending the progress line. Returns 0
-// (joined, address printed), -1 when the printer did not answer at all, 1
-// otherwise (refused, not joined, no address).
+// (joined, address printed), -1 when the configuration got no answer at all,
+// 1 otherwise (refused, not joined, no address, silent after configuring).
 int configurePrinter(WirelessConfigurator& configurator);
 
 int showSsid(WirelessConfigurator& configurator);       // -s

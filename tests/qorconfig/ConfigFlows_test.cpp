@@ -334,6 +334,7 @@ TEST(ConfigurePrinter, ReportsWhatWentWrong) {
          1,
          "npa data going: 0\n",
          "the printer answered with an error"},
+        {"silent after configuring", {kOk}, 1, "\n", "no answer from the printer at '1:4'"},
         {"never joins",
          {kOk, notJoined, notJoined, notJoined, notJoined},
          1,
