@@ -6,6 +6,7 @@
 
 #include "CertProc.h"
 #include "ConfigFlows.h"
+#include "HCUSBTransport.h"
 #include "InputChecks.h"
 #include "NpaFile.h"
 #include "Options.h"
@@ -55,6 +56,14 @@ ConfigKind configKindOf(const std::string& word) {
     if (word == "-c" || !isCommandWord(word))
         return ConfigKind::Basic;
     return word == "-ca" ? ConfigKind::Advanced : ConfigKind::None;
+}
+
+// Ends a printer command: a command that gave up says why, in one line.
+int reportOutcome(const WirelessConfigurator& c, int result) {
+    std::string why = describeOutcome(c.outcome(), c.config().usbPath);
+    if (!why.empty())
+        std::fprintf(stderr, "qorconfig: %s\n", why.c_str());
+    return result;
 }
 
 }  // namespace
@@ -116,15 +125,21 @@ int ConfigCommand::preflight() {
 }
 
 int ConfigCommand::runWithRetry(int (*action)(WirelessConfigurator&)) {
+    m_Configurator->setOutcome({});
     int result = action(*m_Configurator);
-    if (result == -1) {
+    // An error answer, or no answer at all to any forwarded try: a printer
+    // of the direct kind takes the request unwrapped.
+    if (result == -1 || m_Configurator->outcome().failure == Failure::NoAnswer) {
         m_Configurator->setForward(0);
+        m_Configurator->setOutcome({});
         result = action(*m_Configurator);
     }
-    return result;
+    return reportOutcome(*m_Configurator, result);
 }
 
-int ConfigCommand::dispatch() {
+// The option stage, the checks of the input, then the action stage. A
+// device path that can't be opened stops any action at once.
+int ConfigCommand::dispatch() try {
     if (optionStage() != 0 || preflight() != 0)
         return 1;
 
@@ -136,7 +151,7 @@ int ConfigCommand::dispatch() {
     if (m_Command == "-h")
         return usage();
     if (m_Command == "-r")
-        return resetPrinter(c);
+        return reportOutcome(c, resetPrinter(c));
     if (m_Command == "-c")
         return runWithRetry(basicConfig);
     if (m_Command == "-ca")
@@ -146,7 +161,7 @@ int ConfigCommand::dispatch() {
     if (m_Command == "-t")
         return runWithRetry(waitConnected);
     if (m_Command == "-a")
-        return waitAdapter(c);
+        return reportOutcome(c, waitAdapter(c));
     if (m_Command == "-s")
         return runWithRetry(showSsid);
     if (m_Command == "-802s")
@@ -155,8 +170,11 @@ int ConfigCommand::dispatch() {
         return runWithRetry(certSettings);
     if (m_Command == "-npa")
         return sendNpaData(c);
-    configurePrinter(c);
-    return 0;
+    return reportOutcome(c, configurePrinter(c));
+} catch (const DeviceUnavailable& unavailable) {
+    // Nothing reached the printer; no try is spent on a path that can't open.
+    std::fprintf(stderr, "qorconfig: %s\n", unavailable.what());
+    return 1;
 }
 
 int qorconfigMain(int argc, const char* const* argv) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "HCUSBTransport.h"
+#include "NpaAnswer.h"
 #include "StatusQueries.h"
 #include "qor/ByteReader.h"
 
@@ -30,6 +32,42 @@ bool isErrorReply(ByteSpan reply) {
 bool lastByte(ByteSpan reply, uint8_t& value) {
     return !reply.empty() && ByteReader(reply).byteAt(reply.size - 1, value);
 }
+
+// What one try of a read request brought back.
+enum class Got { Nothing, Error, Unusable, Data };
+
+Got judgeRead(const std::vector<uint8_t>& request, ByteSpan reply, ByteSpan& data) {
+    if (reply.empty())
+        return Got::Nothing;
+    if (isErrorReply(reply))
+        return Got::Error;
+    return readAnswerData(request, reply, data) ? Got::Data : Got::Unusable;
+}
+
+// The tries of one status command, and what to report when it gives up:
+// the command's own reason once a usable answer came, else the worst of
+// what came instead.
+struct Tries {
+    int made = 0;
+    int answered = 0;  // any bytes at all
+    int errors = 0;
+    int usable = 0;
+
+    void count(Got got) {
+        ++made;
+        answered += got != Got::Nothing;
+        errors += got == Got::Error;
+        usable += got == Got::Data;
+    }
+    bool noneAnswered() const { return answered == 0; }
+    Outcome giveUp(Failure reason, int state = 0) const {
+        if (usable > 0)
+            return {reason, made, state};
+        if (errors > 0)
+            return {Failure::ErrorAnswer, made, 0};
+        return {answered > 0 ? Failure::BadAnswer : Failure::NoAnswer, made, 0};
+    }
+};
 
 // Builds and frames the current message; the builders have appended `n`.
 std::vector<uint8_t> finishMessage(WirelessConfigurator& configurator, size_t n) {
@@ -81,10 +119,14 @@ int configureWpa(WirelessConfigurator& c, const char* firstLine) {
 int sendConfig(WirelessConfigurator& configurator, const std::vector<uint8_t>& request) {
     std::vector<uint8_t> buffer(1000, 0);
     ByteSpan reply = exchange(configurator, request, 5, buffer);
-    if (reply.empty() || isErrorReply(reply))
+    if (reply.empty() || isErrorReply(reply)) {
+        configurator.setOutcome({reply.empty() ? Failure::NoAnswer : Failure::ErrorAnswer, 1, 0});
         return -1;
+    }
+    // A write answer is judged by its last byte alone.
     uint8_t last = 0;
     lastByte(reply, last);
+    configurator.setOutcome({last == 0x01 ? Failure::None : Failure::Refused, 1, 0});
     return last == 0x01 ? 0 : 1;
 }
 
@@ -153,7 +195,10 @@ int configure8021x(WirelessConfigurator& c) {
         n += c.addChannel();
         result = sendDumped(c, n);
     }
+    // The status is only logged here: the messages decide the outcome.
+    Outcome sent = c.outcome();
     query8021xStatus(c);
+    c.setOutcome(sent);
     return result;
 }
 
@@ -182,6 +227,18 @@ int advancedConfig(WirelessConfigurator& c) {
     return 0;
 }
 
+namespace {
+
+// The top-level flow gives up on its configuration message: the progress
+// line is ended, and the result says whether the printer answered at all.
+int stopFlow(WirelessConfigurator& c) {
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return c.outcome().failure == Failure::NoAnswer ? -1 : 1;
+}
+
+}  // namespace
+
 int configurePrinter(WirelessConfigurator& c) {
     std::vector<uint8_t> message = basicMessage(c);
     const std::vector<bool>& secret = c.secretMask();
@@ -195,57 +252,86 @@ int configurePrinter(WirelessConfigurator& c) {
     std::fputs("Resetting the printer....\n", stdout);
     std::fputs("Connecting to wireless network....", stdout);
     std::fflush(stdout);
-    if (basicConfig(c) == -1) {
-        c.setForward(0);
-        basicConfig(c);
+    try {
+        int sent = basicConfig(c);
+        if (sent == -1) {
+            c.setForward(0);
+            sent = basicConfig(c);
+        }
+        // Polling a printer that refused or never got the settings would
+        // only find the old network's state.
+        if (sent != 0)
+            return stopFlow(c);
+        // The printer took the settings: whatever fails from here, it did
+        // answer, so the failure is 1.
+        if (waitConnected(c) != 0) {
+            stopFlow(c);
+            return 1;
+        }
+    } catch (const DeviceUnavailable&) {
+        stopFlow(c);
+        throw;
     }
-    waitConnected(c);
     std::fputs("Acquiring network address....\n", stdout);
-    std::fputs("IP-ADDRESS : ", stdout);
     std::fflush(stdout);
-    showIpAddress(c);
+    // The address line is written whole, and only with an address received.
+    std::string address;
+    if (readIpAddress(c, address) != 0)
+        return 1;
+    std::fprintf(stdout, "IP-ADDRESS : %s\n", address.c_str());
     std::fflush(stdout);
-    return static_cast<int>(message.size());
+    return 0;
 }
 
 int showSsid(WirelessConfigurator& c) {
     std::vector<uint8_t> request = c.readRequest(kGroupWireless, 0x08);
-    // A reply longer than the request plus 2 holds the name. It is the data
-    // of the reply to the read request: byte 11 of a direct reply, byte 21
-    // of a forwarded one (its inner reply starts at 10); an empty name is an
-    // empty line.
-    size_t nameOffset = c.forward() == 1 ? 21 : 11;
     std::vector<uint8_t> buffer(512, 0);
+    Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
-        ByteSpan reply = exchange(c, request, 2, buffer);
-        if (reply.size > 3 && isErrorReply(reply))
+        ByteSpan data;
+        Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
+        tries.count(got);
+        if (got == Got::Error) {
+            c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
             return -1;
-        if (reply.size > request.size() + 2) {
-            ByteSpan rest = reply.from(nameOffset);
-            size_t length = 0;
-            while (length < rest.size && rest.data[length] != 0x00)
-                ++length;
-            std::fwrite(rest.data, 1, length, stdout);
-            std::fputc('\n', stdout);
-            std::fflush(stdout);
-            return 0;
         }
+        if (got != Got::Data)
+            continue;
+        // The name ends at its first 0x00 byte or with the data; an empty
+        // name is an empty line.
+        size_t length = 0;
+        while (length < data.size && data.data[length] != 0x00)
+            ++length;
+        std::fwrite(data.data, 1, length, stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+        c.setOutcome({});
+        return 0;
     }
-    return 1;
+    c.setOutcome(tries.giveUp(Failure::BadAnswer));
+    return tries.noneAnswered() ? -1 : 1;
 }
 
 int waitAdapter(WirelessConfigurator& c) {
     std::vector<uint8_t> request = c.readRequest(0x06, 0x1F);
     std::vector<uint8_t> buffer(255, 0);
     const int kTries = 6;
+    Tries tries;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
-        ByteSpan reply = exchange(c, request, 0, buffer);
+        ByteSpan data;
+        Got got = judgeRead(request, exchange(c, request, 0, buffer), data);
         uint8_t last = 0;
-        if (lastByte(reply, last) && last == '-')
+        if (got == Got::Data && !lastByte(data, last))
+            got = Got::Unusable;
+        tries.count(got);
+        if (got == Got::Data && last == '-') {
+            c.setOutcome({});
             return 0;
+        }
         if (attempt < kTries)
             c.sleep(10);
     }
+    c.setOutcome(tries.giveUp(Failure::AdapterNotReady));
     return 1;
 }
 
@@ -253,49 +339,75 @@ int waitConnected(WirelessConfigurator& c) {
     std::vector<uint8_t> request = c.readRequest(kGroupWireless, 0x15);
     std::vector<uint8_t> buffer(255, 0);
     const int kTries = 4;
+    Tries tries;
+    int state = 0;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
-        ByteSpan reply = exchange(c, request, 2, buffer);
-        // A reply too short to hold the flags byte is a failed try.
-        if (reply.size < 4) {
-            if (attempt == kTries)
-                return 1;
-            continue;
-        }
-        if (isErrorReply(reply))
-            return -1;
+        ByteSpan data;
+        Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         uint8_t last = 0;
-        lastByte(reply, last);
-        if (last == 0)
+        if (got == Got::Data && !lastByte(data, last))
+            got = Got::Unusable;
+        tries.count(got);
+        if (got == Got::Error) {
+            c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
+            return -1;
+        }
+        if (got != Got::Data)
+            continue;
+        if (last == 0) {
+            c.setOutcome({});
             return 0;
-        if (attempt == kTries)
-            return last;
+        }
+        state = last;
+        if (attempt == kTries) {
+            c.setOutcome(tries.giveUp(Failure::NotJoined, state));
+            return state;
+        }
     }
-    return 1;
+    c.setOutcome(tries.giveUp(Failure::NotJoined, state));
+    return tries.noneAnswered() ? -1 : 1;
+}
+
+int readIpAddress(WirelessConfigurator& c, std::string& address) {
+    std::vector<uint8_t> request = c.readRequest(0x0A, 0x02);
+    std::vector<uint8_t> buffer(255, 0);
+    Tries tries;
+    for (int attempt = 1; attempt <= 7; ++attempt) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        ByteSpan data;
+        Got got = judgeRead(request, exchange(c, request, 3, buffer), data);
+        // The address is the last four data bytes.
+        ByteReader reader(data.from(data.size < 4 ? data.size : data.size - 4));
+        uint8_t a = 0, b = 0, d3 = 0, d4 = 0;
+        if (got == Got::Data &&
+            !(reader.readU8(a) && reader.readU8(b) && reader.readU8(d3) && reader.readU8(d4))) {
+            got = Got::Unusable;
+        }
+        tries.count(got);
+        if (got == Got::Error) {
+            c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
+            return -1;
+        }
+        if (got == Got::Data && (a | b | d3 | d4)) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%u.%u.%u.%u", a, b, d3, d4);
+            address = text;
+            c.setOutcome({});
+            return 0;
+        }
+    }
+    c.setOutcome(tries.giveUp(Failure::NoAddress));
+    return tries.noneAnswered() ? -1 : 1;
 }
 
 int showIpAddress(WirelessConfigurator& c) {
-    std::vector<uint8_t> request = c.readRequest(0x0A, 0x02);
-    std::vector<uint8_t> buffer(255, 0);
-    for (int attempt = 1; attempt <= 7; ++attempt) {
-        std::fill(buffer.begin(), buffer.end(), 0);
-        ByteSpan reply = exchange(c, request, 3, buffer);
-        if (reply.size < 4)
-            continue;
-        if (isErrorReply(reply))
-            return -1;
-        ByteReader address(reply.from(reply.size - 4));
-        uint8_t a = 0, b = 0, d3 = 0, d4 = 0;
-        address.readU8(a);
-        address.readU8(b);
-        address.readU8(d3);
-        address.readU8(d4);
-        if (a | b | d3 | d4) {
-            std::fprintf(stdout, "%u.%u.%u.%u\n", a, b, d3, d4);
-            std::fflush(stdout);
-            return 0;
-        }
+    std::string address;
+    int result = readIpAddress(c, address);
+    if (result == 0) {
+        std::fprintf(stdout, "%s\n", address.c_str());
+        std::fflush(stdout);
     }
-    return 1;
+    return result;
 }
 
 int resetPrinter(WirelessConfigurator& c) {
@@ -303,15 +415,58 @@ int resetPrinter(WirelessConfigurator& c) {
         {0xA5, 0x00, 0x0A, 0x50, 0xE0, 0xDA, 0x01, 0x06, 0x14, 0x00, 0x00, 0x01, 0x01});
     std::vector<uint8_t> buffer(255, 0);
     const int kTries = 2;
+    Tries tries;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         ByteSpan reply = exchange(c, request, 5, buffer);
+        // A write answer: its last byte alone decides, error flags or not.
         uint8_t last = 0;
-        if (lastByte(reply, last) && last == 0x01)
+        bool confirmed = lastByte(reply, last) && last == 0x01;
+        tries.count(reply.empty() ? Got::Nothing : confirmed ? Got::Data : Got::Unusable);
+        if (confirmed) {
+            c.setOutcome({});
             return 0;
+        }
         if (attempt < kTries)
             c.sleep(50);
     }
+    c.setOutcome(
+        {tries.noneAnswered() ? Failure::NoAnswer : Failure::ResetNotConfirmed, tries.made, 0});
     return 1;
+}
+
+std::string describeOutcome(const Outcome& outcome, const std::string& path) {
+    char text[160];
+    switch (outcome.failure) {
+        case Failure::None:
+            return "";
+        case Failure::NoAnswer:
+            return "no answer from the printer at '" + path + "'";
+        case Failure::ErrorAnswer:
+            return "the printer answered with an error";
+        case Failure::BadAnswer:
+            return "the printer's answers were cut short or malformed";
+        case Failure::Refused:
+            return "the printer refused the configuration";
+        case Failure::NotJoined:
+            std::snprintf(text, sizeof text,
+                          "the printer did not join the network after %d polls (state %d)",
+                          outcome.tries, outcome.state);
+            return text;
+        case Failure::NoAddress:
+            std::snprintf(text, sizeof text, "the printer got no network address after %d polls",
+                          outcome.tries);
+            return text;
+        case Failure::AdapterNotReady:
+            std::snprintf(text, sizeof text,
+                          "the printer's wireless adapter was not ready after %d polls",
+                          outcome.tries);
+            return text;
+        case Failure::ResetNotConfirmed:
+            std::snprintf(text, sizeof text, "the printer did not confirm the reset after %d tries",
+                          outcome.tries);
+            return text;
+    }
+    return "";
 }
 
 }  // namespace qor

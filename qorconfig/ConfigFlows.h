@@ -2,10 +2,14 @@
 //
 // Results: -1 no reply or an error reply (flags 0xD4), 0 success, a
 // positive value when a reply came but showed no success in the tries.
+// Read answers count only in the form the printer promises (their data are
+// checked against the request); every flow leaves the configurator's
+// outcome saying why it gave up.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "WirelessConfigurator.h"
@@ -27,14 +31,24 @@ int configureWpaPersonal(WirelessConfigurator& configurator);
 int configureWpaEnterprise(WirelessConfigurator& configurator);
 int set8021xOptions(WirelessConfigurator& configurator);
 int configure8021x(WirelessConfigurator& configurator);
-// The top-level flow: prints its progress lines, configures, waits and
-// shows the address. Returns the length of the basic message.
+// The top-level flow: prints its progress lines, configures, waits for the
+// connection and prints "IP-ADDRESS : <address>" with an address received.
+// Stops at the first step that fails, ending the progress line. Returns 0
+// (joined, address printed), -1 when the configuration got no answer at all,
+// 1 otherwise (refused, not joined, no address, silent after configuring).
 int configurePrinter(WirelessConfigurator& configurator);
 
 int showSsid(WirelessConfigurator& configurator);       // -s
 int waitAdapter(WirelessConfigurator& configurator);    // -a
 int waitConnected(WirelessConfigurator& configurator);  // -t
 int showIpAddress(WirelessConfigurator& configurator);  // -ip
-int resetPrinter(WirelessConfigurator& configurator);   // -r
+// The address polls of -ip without printing: 0 and `address` in dotted form,
+// or -1 (no answer at all, or an error answer) or 1.
+int readIpAddress(WirelessConfigurator& configurator, std::string& address);
+int resetPrinter(WirelessConfigurator& configurator);  // -r
+
+// The line (without "qorconfig: ") that tells the user why a command gave
+// up; empty for Failure::None. `path` is the device path.
+std::string describeOutcome(const Outcome& outcome, const std::string& path);
 
 }  // namespace qor

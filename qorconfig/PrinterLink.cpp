@@ -14,12 +14,18 @@ PrinterLink::~PrinterLink() {
 
 int PrinterLink::exchangeOnce(const uint8_t* request, size_t length, unsigned sleepSeconds,
                               uint8_t* buffer, size_t capacity) {
-    return exchangeNpaOnce(*m_Transport, m_Path, request, length, sleepSeconds, buffer, capacity);
+    int got =
+        exchangeNpaOnce(*m_Transport, m_Path, request, length, sleepSeconds, buffer, capacity);
+    m_Transport->requireOpenedOnce(m_Path);
+    return got;
 }
 
 int PrinterLink::exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                 unsigned windowSeconds) {
-    return exchangeNpaStream(*m_Transport, m_Path, request, length, reply, windowSeconds);
+    int got = exchangeNpaStream(*m_Transport, m_Path, request, length, reply, windowSeconds,
+                                &m_StreamNote);
+    m_Transport->requireOpenedOnce(m_Path);
+    return got;
 }
 
 }  // namespace qor

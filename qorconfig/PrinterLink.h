@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "NpaExchange.h"
+
 namespace qor {
 
 class CommTransport;
+class HCUSBTransport;
 
 // The exchanges a configuration command makes. Tests give a scripted one;
 // the program uses PrinterLink over the shared USB transport.
@@ -26,10 +29,15 @@ class NpaLink {
     // their count (0 when nothing came or the device could not be opened).
     virtual int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                unsigned windowSeconds) = 0;
+    // What the last exchangeStream met besides the bytes it kept (any byte
+    // at all, an error answer); links that can't tell say neither.
+    virtual NpaStreamNote lastStreamNote() const { return {}; }
 };
 
 // A device path plus one hold on the process's shared USB transport, taken
-// at construction and given back at destruction.
+// at construction and given back at destruction. An exchange whose open
+// fails before the device was ever opened in this run throws
+// DeviceUnavailable (the path can't be reached; no try is worth spending).
 class PrinterLink : public NpaLink {
   public:
     explicit PrinterLink(const std::string& path);
@@ -41,12 +49,14 @@ class PrinterLink : public NpaLink {
                      size_t capacity) override;
     int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                        unsigned windowSeconds) override;
+    NpaStreamNote lastStreamNote() const override { return m_StreamNote; }
 
     const std::string& path() const { return m_Path; }
 
   private:
     std::string m_Path;
-    CommTransport* m_Transport;
+    HCUSBTransport* m_Transport;
+    NpaStreamNote m_StreamNote;
 };
 
 }  // namespace qor

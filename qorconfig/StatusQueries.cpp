@@ -5,34 +5,9 @@
 #include <vector>
 
 #include "ByteRoutines.h"
+#include "NpaAnswer.h"
 
 namespace qor {
-
-std::optional<ReplyRecord> findReplyRecord(ByteSpan bytes, uint8_t group, uint8_t item,
-                                           size_t needData) {
-    const uint8_t kHeader[] = {0x50, 0xE0, 0xD8, 0x00, group, item};
-    for (size_t i = 0; i < bytes.size; ++i) {
-        ByteReader reader(bytes);
-        uint8_t start = 0;
-        ByteSpan header;
-        uint16_t length = 0;
-        if (!reader.seek(i) || !reader.readU8(start) || start != 0xA5)
-            continue;
-        if (!reader.skip(2) || !reader.readBytes(sizeof kHeader, header))
-            continue;
-        bool same = true;
-        for (size_t k = 0; k < sizeof kHeader; ++k)
-            same = same && header.data[k] == kHeader[k];
-        if (!same || !reader.readBE16(length))
-            continue;
-        ByteSpan data = reader.readAtMost(length);
-        size_t need = needData == kWholeData ? length : needData;
-        if (data.size < need)
-            continue;
-        return ReplyRecord{i, length, data};
-    }
-    return std::nullopt;
-}
 
 const char* authStatusText(unsigned status) {
     static const char* const kTexts[] = {"802.1x not enabled",
@@ -52,59 +27,89 @@ const char* authStatusText(unsigned status) {
 
 namespace {
 
-// Writes the first line, sends the read request and logs what came back.
-std::vector<uint8_t> queryExchange(WirelessConfigurator& configurator, uint8_t group, uint8_t item,
-                                   const char* firstLine, const char* responseFormat) {
-    std::fputs(firstLine, stderr);
-    std::vector<uint8_t> request = configurator.readRequest(group, item);
+// A query's request and what came back for it.
+struct Query {
+    std::vector<uint8_t> request;
     std::vector<uint8_t> reply;
-    int count = configurator.link().exchangeStream(request.data(), request.size(), reply, 3);
-    if (count < 0 || static_cast<size_t>(count) > reply.size())
-        count = static_cast<int>(reply.size());
-    reply.resize(static_cast<size_t>(count));
+    bool heard = false;  // any byte arrived, kept or not
+    bool errorAnswer = false;
+};
+
+// Writes the first line, sends the read request and logs what came back.
+Query queryExchange(WirelessConfigurator& configurator, uint8_t group, uint8_t item,
+                    const char* firstLine, const char* responseFormat) {
+    std::fputs(firstLine, stderr);
+    Query q;
+    q.request = configurator.readRequest(group, item);
+    int count = configurator.link().exchangeStream(q.request.data(), q.request.size(), q.reply, 3);
+    if (count < 0 || static_cast<size_t>(count) > q.reply.size())
+        count = static_cast<int>(q.reply.size());
+    q.reply.resize(static_cast<size_t>(count));
+    NpaStreamNote note = configurator.link().lastStreamNote();
+    q.heard = count > 0 || note.heard;
+    q.errorAnswer = count == 0 && note.errorAnswer;
     std::fprintf(stderr, responseFormat, count);
-    hexDump(reply.data(), reply.size());
-    return reply;
+    hexDump(q.reply.data(), q.reply.size());
+    return q;
+}
+
+// Why a query found no data: nothing came, an error answer, or bytes of
+// another form (garbled or cut short, kept or not).
+Outcome missing(const Query& q) {
+    if (q.errorAnswer)
+        return {Failure::ErrorAnswer, 1, 0};
+    return {q.heard ? Failure::BadAnswer : Failure::NoAnswer, 1, 0};
 }
 
 }  // namespace
 
 int query8021xStatus(WirelessConfigurator& configurator) {
-    std::vector<uint8_t> reply =
+    Query q =
         queryExchange(configurator, kGroup8021x, 0x1D, "D [QOR] 802.1x Authentication status...\n",
                       "D [QOR] Auth status response (%d bytes)\n");
-    auto record = findReplyRecord(reply, kGroup8021x, 0x1D, 1);
-    if (!record)
+    ByteSpan data;
+    uint8_t status = 0;
+    if (!streamAnswerData(q.request, q.reply, data) || !ByteReader(data).peekU8(status)) {
+        configurator.setOutcome(missing(q));
         return -1;
-    unsigned status = record->data.data[0];
+    }
     std::fprintf(stderr, "D [QOR] Status: %d (%s)\n", status, authStatusText(status));
+    configurator.setOutcome({});
     return static_cast<int>(status);
 }
 
 int queryCertOrganization(WirelessConfigurator& configurator) {
-    std::vector<uint8_t> reply =
-        queryExchange(configurator, kGroup8021x, 0x06, "D [QOR] Cert Organization...\n",
-                      "D [QOR] Cert org (%d bytes)\n");
-    auto record = findReplyRecord(reply, kGroup8021x, 0x06, kWholeData);
-    if (!record)
+    Query q = queryExchange(configurator, kGroup8021x, 0x06, "D [QOR] Cert Organization...\n",
+                            "D [QOR] Cert org (%d bytes)\n");
+    ByteSpan data;
+    if (!streamAnswerData(q.request, q.reply, data)) {
+        configurator.setOutcome(missing(q));
         return -1;
-    std::string organization = record->data.first(record->dataLength).toString();
-    std::fprintf(stderr, "D [QOR] Organization (%d bytes): ", static_cast<int>(record->dataLength));
-    std::fwrite(organization.data(), 1, organization.size(), stderr);
+    }
+    std::fprintf(stderr, "D [QOR] Organization (%d bytes): ", static_cast<int>(data.size));
+    std::fwrite(data.data, 1, data.size, stderr);
     std::fputc('\n', stderr);
+    configurator.setOutcome({});
     return 0;
 }
 
 int queryCertCommonName(WirelessConfigurator& configurator) {
-    queryExchange(configurator, kGroup8021x, 0x0A, "D [QOR] Cert common name...\n",
-                  "D [QOR] Common name resp (%d bytes)\n");
+    Query q = queryExchange(configurator, kGroup8021x, 0x0A, "D [QOR] Cert common name...\n",
+                            "D [QOR] Common name resp (%d bytes)\n");
+    configurator.setOutcome(missing(q));
     return -1;
 }
 
 int certSettings(WirelessConfigurator& configurator) {
     std::fputs("D [QOR] Certifcate settings...\n", stderr);
     queryCertOrganization(configurator);
+    bool organizationUnanswered = configurator.outcome().failure == Failure::NoAnswer;
     queryCertCommonName(configurator);
+    bool nameUnanswered = configurator.outcome().failure == Failure::NoAnswer;
+    // Only a printer that answered neither query is worth a report (and an
+    // unwrapped try): the settings themselves are only logged.
+    configurator.setOutcome(
+        organizationUnanswered && nameUnanswered ? Outcome{Failure::NoAnswer, 2, 0} : Outcome{});
     return 0;
 }
 

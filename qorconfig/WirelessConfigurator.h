@@ -31,6 +31,25 @@ struct ConfiguratorHooks {
     static ConfiguratorHooks process();
 };
 
+// Why a flow or status command gave up; the command reports it to the user.
+enum class Failure {
+    None,
+    NoAnswer,           // not one try got a byte back
+    ErrorAnswer,        // an error answer (flags 0xD4)
+    BadAnswer,          // answers came, none of the promised form
+    Refused,            // a write answer whose last byte is not 0x01
+    NotJoined,          // connection polls answered, never "connected"
+    NoAddress,          // address polls answered, always 0.0.0.0
+    AdapterNotReady,    // adapter polls answered, never "ready"
+    ResetNotConfirmed,  // reset answered, not with 0x01
+};
+
+struct Outcome {
+    Failure failure = Failure::None;
+    int tries = 0;  // tries made before giving up
+    int state = 0;  // NotJoined: the last connection state read
+};
+
 class WirelessConfigurator {
   public:
     // Over the shared USB transport on `configuration.usbPath`, with the
@@ -80,6 +99,9 @@ class WirelessConfigurator {
     const std::vector<bool>& secretMask() const { return m_Secret; }
     const ConfigDetails& config() const { return m_Config; }
     NpaLink& link() { return *m_Link; }
+    // What the last flow or status command made of the printer's answers.
+    const Outcome& outcome() const { return m_Outcome; }
+    void setOutcome(const Outcome& outcome) { m_Outcome = outcome; }
     void sleep(unsigned seconds) {
         if (m_Hooks.sleep)
             m_Hooks.sleep(seconds);
@@ -103,6 +125,7 @@ class WirelessConfigurator {
     std::unique_ptr<NpaLink> m_Link;
     uint32_t m_Forward = 1;
     ConfiguratorHooks m_Hooks;
+    Outcome m_Outcome;
 };
 
 // The same number of '*' as `text` has bytes: how secrets appear in output.

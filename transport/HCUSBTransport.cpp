@@ -129,18 +129,43 @@ int HCUSBTransport::open(const std::string& path) {
         delete m_Connector;
         m_Connector = nullptr;
     }
+    m_OpenFailure.clear();
 
     UsbDevicePath parsed;
-    if (!parseUsbDevicePath(path, parsed))
+    if (!parseUsbDevicePath(path, parsed)) {
+        m_OpenFailure = "not a device path (/dev/usb/lpN or bus:device)";
         return -1;
+    }
     if (parsed.kind == UsbDevicePath::Node) {
         // Numbers outside 0..16 form no path: the connector then fails to open.
-        m_Connector = new USBLPConnector("/dev/usb/lp", parsed.number);
-        return m_Connector->open() == 0 ? 0 : -1;
+        USBLPConnector* node = new USBLPConnector("/dev/usb/lp", parsed.number);
+        m_Connector = node;
+        if (node->open() == 0) {
+            m_EverOpened = true;
+            return 0;
+        }
+        m_OpenFailure = node->openError() != 0 ? std::strerror(node->openError())
+                                               : "device numbers run from 0 to 16";
+        return -1;
     }
     LibUsbConnector* usb = new LibUsbConnector(kPrinterInterfaceClass);
     m_Connector = usb;
-    return usb->openDevice(parsed.bus, parsed.device) == 0 ? 0 : -1;
+    if (usb->openDevice(parsed.bus, parsed.device) == 0) {
+        m_EverOpened = true;
+        return 0;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  usb->deviceFound() ? "no printer interface could be claimed on bus %d, device %d"
+                                     : "no USB device at bus %d, device %d",
+                  parsed.bus, parsed.device);
+    m_OpenFailure = text;
+    return -1;
+}
+
+void HCUSBTransport::requireOpenedOnce(const std::string& path) const {
+    if (!m_EverOpened)
+        throw DeviceUnavailable(path, m_OpenFailure.empty() ? "not opened" : m_OpenFailure);
 }
 
 int HCUSBTransport::close() {

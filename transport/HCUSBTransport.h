@@ -1,6 +1,9 @@
 // The process's single USB transport over a connector.
 #pragma once
 
+#include <stdexcept>
+#include <string>
+
 #include "CommTransport.h"
 #include "HCIOConnector.h"
 
@@ -24,6 +27,15 @@ struct UsbDevicePath {
 // long.
 bool parseUsbDevicePath(const std::string& path, UsbDevicePath& out);
 
+// Thrown by the users of the shared transport when its device path could
+// not be opened even once in this run: nothing can reach the printer, so
+// the command stops at once instead of spending its tries.
+class DeviceUnavailable : public std::runtime_error {
+  public:
+    DeviceUnavailable(const std::string& path, const std::string& reason)
+        : std::runtime_error("cannot open the printer at '" + path + "': " + reason) {}
+};
+
 class HCUSBTransport : public CommTransport {
   public:
     // The shared instance: created on first use, one count per holder.
@@ -39,6 +51,14 @@ class HCUSBTransport : public CommTransport {
     int write(const uint8_t* buffer, size_t size) override;
     ~HCUSBTransport() override;
 
+    // Why the last open failed, for the user ("No such file or directory",
+    // "no USB device at bus 2, device 5", ...); empty after a successful open.
+    const std::string& openFailure() const { return m_OpenFailure; }
+    // Whether any open has succeeded since the instance was made.
+    bool everOpened() const { return m_EverOpened; }
+    // Throws DeviceUnavailable for `path` unless an open has ever succeeded.
+    void requireOpenedOnce(const std::string& path) const;
+
     // The current connector (null before the first open or after a path
     // that names no connector).
     HCIOConnector* connector() const { return m_Connector; }
@@ -49,6 +69,8 @@ class HCUSBTransport : public CommTransport {
   private:
     HCUSBTransport() = default;
     HCIOConnector* m_Connector = nullptr;
+    std::string m_OpenFailure;
+    bool m_EverOpened = false;
     static HCUSBTransport* m_Instance;
     static int m_RefCount;
 };

@@ -57,12 +57,14 @@ int LibUsbConnector::openDevice(int bus, int device) {
     usb_find_devices();
 
     struct usb_interface_descriptor* claimed = nullptr;
+    m_DeviceFound = false;
     for (struct usb_bus* b = usb_get_busses(); b && !claimed; b = b->next) {
         if (std::atoi(b->dirname) != bus)
             continue;
         for (struct usb_device* d = b->devices; d && !claimed; d = d->next) {
             if (std::atoi(d->filename) != device)
                 continue;
+            m_DeviceFound = true;
             if (!d->config)
                 continue;
             for (int c = 0; c < d->descriptor.bNumConfigurations && !claimed; ++c) {

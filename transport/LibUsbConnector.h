@@ -60,6 +60,9 @@ class LibUsbConnector : public HCIOConnector {
     int outEndpoint() const { return m_OutEndpoint; }
     int maxPacketSize() const { return m_MaxPacketSize; }
     bool isClaimed() const { return m_Handle != nullptr; }
+    // Whether the last openDevice found a device of that bus and number
+    // (whatever came of claiming it).
+    bool deviceFound() const { return m_DeviceFound; }
     ByteRing& ring() { return m_Ring; }
 
   private:
@@ -72,6 +75,7 @@ class LibUsbConnector : public HCIOConnector {
     int m_OutEndpoint = 0;
     int m_MaxPacketSize = 32;
     usb_dev_handle* m_Handle = nullptr;
+    bool m_DeviceFound = false;
     int m_WriteMaxTimeouts = 6;
     unsigned m_WriteBudgetMs = 30000;
     pthread_mutex_t m_WriteLock;

@@ -17,6 +17,13 @@
 
 namespace qor {
 
+// What a packet-stream reading met besides the kept bytes: an answer that
+// leaves nothing kept (garbled, cut short, an error packet) is still one.
+struct NpaStreamNote {
+    bool heard = false;        // any byte arrived
+    bool errorAnswer = false;  // an error packet (flags bit 0x80) ended the reading
+};
+
 // open, write, sleep `sleepSeconds`, one read of up to `capacity` bytes,
 // close. Returns the bytes read, or -1 when the device can't be opened.
 int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uint8_t* request,
@@ -26,9 +33,10 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
 // error and 0), write, sleep 2 s, readNpaStream in start-byte-first mode
 // keeping every packet's bytes after its flags byte, close. `reply` receives
 // the kept bytes; returns their count (0 when nothing was kept, and then
-// `reply` is left untouched).
+// `reply` is left untouched). `note`, when given, tells what came besides.
 int exchangeNpaStream(CommTransport& transport, const std::string& path, const uint8_t* request,
-                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds);
+                      size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds,
+                      NpaStreamNote* note = nullptr);
 
 enum class NpaHeaderMode {
     StartByteFirst,  // read 1 byte until 0xA5, then the 2 length bytes
@@ -48,9 +56,10 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
 
 // The clock that bounds the window, in whole seconds (std::time by default).
 using NpaClock = std::function<time_t()>;
-// The same loop with its clock given (a fuzzer or a test drives the window).
+// The same loop with its clock given (a fuzzer or a test drives the window);
+// `note`, when given, tells what came besides the kept bytes.
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept,
-                                   const NpaClock& clock);
+                                   const NpaClock& clock, NpaStreamNote* note = nullptr);
 
 }  // namespace qor

@@ -36,11 +36,14 @@ USBLPConnector::~USBLPConnector() {
 }
 
 int USBLPConnector::open() {
+    m_OpenError = 0;
     if (m_DevicePath[0] == '\0') {
         m_Status = IO_FAILED;
         return 1;
     }
     m_Fd = ::open(m_DevicePath, O_RDWR | O_EXCL | O_NOCTTY | O_NONBLOCK);
+    if (m_Fd < 0)
+        m_OpenError = errno;
     // Descriptor 0 is not a printer node we opened on purpose: count it as
     // failure, as the node's users always have standard input open.
     int result = m_Fd > 0 ? 0 : 1;

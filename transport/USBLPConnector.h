@@ -50,6 +50,8 @@ class USBLPConnector : public HCIOConnector {
     bool setDevicePath(const char* path);
     const char* devicePath() const { return m_DevicePath; }
     int fd() const { return m_Fd; }
+    // The errno of the last failed open (0 when the path was not formed).
+    int openError() const { return m_OpenError; }
     // How long a short write may make no progress before it is given up
     // (milliseconds; 5000 by default). Tests make it shorter.
     void setWriteStallLimitMs(unsigned ms) { m_WriteStallLimitMs = ms; }
@@ -60,6 +62,7 @@ class USBLPConnector : public HCIOConnector {
 
     char m_DevicePath[64] = {};
     int m_Fd = -1;
+    int m_OpenError = 0;
     unsigned m_WriteStallLimitMs = 5000;
     pthread_mutex_t m_WriteLock;
     pthread_mutex_t m_ReadLock;

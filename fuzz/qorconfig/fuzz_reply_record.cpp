@@ -1,6 +1,7 @@
-// The printer's replies over arbitrary bytes: the record search of the
-// status queries, and every status command and query decoding the same
-// bytes as its reply. Input: group, item, a mode byte, then the reply.
+// The printer's replies over arbitrary bytes: the answer-form check of read
+// answers (as one exchange reads them and as a packet stream collects
+// them), and every status command and query decoding the same bytes as its
+// reply. Input: group, item, a mode byte, then the reply.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "ConfigFlows.h"
+#include "NpaAnswer.h"
 #include "StatusQueries.h"
 
 namespace {
@@ -47,19 +49,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* reply = data + 3;
     const size_t count = size - 3;
 
-    size_t need = (mode & 3) == 0 ? 0 : (mode & 3) == 1 ? 1 : qor::kWholeData;
-    auto found = qor::findReplyRecord(qor::ByteSpan(reply, count), group, item, need);
-    if (found) {
-        const size_t at = found->position;
-        check(at + 11 <= count);
-        check(reply[at] == 0xA5 && reply[at + 3] == 0x50 && reply[at + 4] == 0xE0 &&
-              reply[at + 5] == 0xD8 && reply[at + 6] == 0x00 && reply[at + 7] == group &&
-              reply[at + 8] == item);
-        check(found->dataLength == (reply[at + 9] << 8 | reply[at + 10]));
-        check(found->data.data == reply + at + 11);
-        check(found->data.size <= found->dataLength && at + 11 + found->data.size <= count);
-        check(need == qor::kWholeData ? found->data.size == found->dataLength
-                                      : found->data.size >= need);
+    // The read request the answer is checked against, wrapped or not.
+    std::vector<uint8_t> request = {0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, group, item};
+    if (!(mode & 4))
+        request.insert(request.begin(), {0xA5, 0x00, 0x0F, 0x50, 0xE0, 0x63, 0x02, 0x00, 0x09});
+    qor::ByteSpan answer;
+    if (qor::readAnswerData(request, qor::ByteSpan(reply, count), answer)) {
+        // The data lie inside what was read, after the answer packet's start
+        // byte, its length, the echoed request bytes and the data length.
+        check(answer.data >= reply + 11 && answer.data + answer.size <= reply + count);
+        const uint8_t* at = answer.data - 11;
+        check(at[0] == 0xA5 && at[3] == 0x50 && at[4] == 0xE0 && at[5] == 0xD8 && at[6] == 0 &&
+              at[7] == group && at[8] == item);
+        check(static_cast<size_t>(at[9] << 8 | at[10]) == answer.size);
+        check(3u + (at[1] << 8 | at[2]) >= 11 + answer.size);
+        if (!(mode & 4))
+            check(at >= reply + 10 && at[-10] == 0xA5);  // inside its forwarding answer
+    }
+    if (qor::streamAnswerData(request, qor::ByteSpan(reply, count), answer)) {
+        const size_t at = mode & 4 ? 0 : 6;  // a stream drops start byte, length and flags
+        check(answer.data + answer.size <= reply + count);
+        check(mode & 4 ? answer.data == reply + 7 : answer.data == reply + at + 11);
     }
 
     // The commands print what they find; keep it off the run.

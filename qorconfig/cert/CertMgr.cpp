@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "Base64.h"
@@ -359,6 +360,19 @@ int getCertNamesFromPem(ByteSpan pem, std::string& commonName, std::string& full
     return namesFromBio(bio.get(), "memory", commonName, fullName);
 }
 
+bool isPemCertificateFile(const std::string& path) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(path.c_str(), "r"), BIO_free);
+    if (!bio)
+        return false;
+    // No passphrase callback: a certificate is never encrypted, so nothing
+    // may prompt here.
+    X509* certificate = PEM_read_bio_X509_AUX(bio.get(), nullptr, refusePassphrase, nullptr);
+    if (!certificate)
+        return false;
+    X509_free(certificate);
+    return true;
+}
+
 CertMgr::CertMgr(const std::string& devicePath) : m_DevicePath(devicePath), m_Sleeper(realSleep) {
     if (devicePath.empty())
         throw "Error: No USB device is specified!";
@@ -383,20 +397,26 @@ int CertMgr::callMethod(const std::string& xml, std::string& response, unsigned 
     // The packet-stream exchange, with the pause after writing injectable.
     std::vector<uint8_t> request = buildRequestPacket(xml);
     response.clear();
+    ++m_Calls;
     if (m_Transport->open(m_DevicePath) != 0) {
         std::fprintf(stderr, "D [QOR] Failed to open usb device '%s'!\n", m_DevicePath.c_str());
+        if (m_SharedTransport)
+            static_cast<HCUSBTransport*>(m_Transport)->requireOpenedOnce(m_DevicePath);
         return 0;
     }
     m_Transport->write(request.data(), request.size());
     m_Sleeper(kAfterWriteSleep);
-    std::vector<uint8_t> reply =
-        readNpaStream(*m_Transport, windowSeconds, NpaHeaderMode::StartByteFirst,
-                      [](ByteSpan body, std::vector<uint8_t>& kept) {
-                          ByteSpan data = body.from(1);  // everything after the flags byte
-                          kept.insert(kept.end(), data.begin(), data.end());
-                          return true;
-                      });
+    NpaStreamNote note;
+    std::vector<uint8_t> reply = readNpaStream(
+        *m_Transport, windowSeconds, NpaHeaderMode::StartByteFirst,
+        [](ByteSpan body, std::vector<uint8_t>& kept) {
+            ByteSpan data = body.from(1);  // everything after the flags byte
+            kept.insert(kept.end(), data.begin(), data.end());
+            return true;
+        },
+        [] { return std::time(nullptr); }, &note);
     m_Transport->close();
+    m_Heard = m_Heard || note.heard;
     if (reply.empty())
         return 0;
     response = extractResponseXml(reply);

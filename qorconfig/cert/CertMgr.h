@@ -67,6 +67,9 @@ bool saveToFile(const uint8_t* data, size_t length, const std::string& path);
 // ASN.1 time outside 13 to 20 characters, non-digits, month outside 1-12
 // or day outside 1-31): without both dates no listed name can match.
 int getCertNames(const std::string& pemPath, std::string& commonName, std::string& fullName);
+// Whether the file at `path` holds a PEM certificate OpenSSL can read
+// (other PEM blocks before it are skipped). Prints nothing.
+bool isPemCertificateFile(const std::string& path);
 // The same over PEM text in memory ("memory" names it in the lines).
 int getCertNamesFromPem(ByteSpan pem, std::string& commonName, std::string& fullName);
 
@@ -98,8 +101,9 @@ class CertMgr {
 
     // Sends one method call and collects the answer within `windowSeconds`.
     // Returns the number of reply bytes (0 when nothing came or the device
-    // did not open); `response` receives the extracted XML ("" when the
-    // answer header is wrong).
+    // did not open); over the shared transport, a device that never opened
+    // in this run throws DeviceUnavailable instead. `response` receives the extracted XML ("" when
+    // the answer header is wrong).
     int callMethod(const std::string& xml, std::string& response, unsigned windowSeconds);
 
     // Every operation returns 0 on success, -1 on failure, with the failure
@@ -130,6 +134,9 @@ class CertMgr {
     bool removeExistingCA(const std::string& pemPath);
 
     const std::string& devicePath() const { return m_DevicePath; }
+    // True when calls were made and not one got an answer (not even an
+    // error answer): the printer is silent, not refusing.
+    bool neverAnswered() const { return m_Calls > 0 && !m_Heard; }
 
   private:
     // Sends `request` and checks the status; `failureFormat` takes the code,
@@ -144,6 +151,8 @@ class CertMgr {
     CommTransport* m_Transport = nullptr;
     bool m_SharedTransport = false;
     Sleeper m_Sleeper;
+    int m_Calls = 0;
+    bool m_Heard = false;
 };
 
 }  // namespace qor

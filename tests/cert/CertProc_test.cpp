@@ -2,6 +2,7 @@
 #include "CertProc.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "CertMgr.h"
 #include "CertTestFiles.h"
@@ -96,17 +97,40 @@ TEST_F(CertProcFixture, CsrGeneratesThenSavesToPath) {
     EXPECT_EQ(out, "");
 }
 
-TEST_F(CertProcFixture, CsrWithEmptyPathGeneratesButFailsToSave) {
-    for (int k = 0; k < 3; ++k)
-        transport.script(certAnswer(responseXml(
-            "1", "", "<child name=\"cert_dot_csr_file\"><BinaryElem>Q1NS</BinaryElem></child>")));
+// The request file is checked before the printer's certificate is deleted
+// and a new one generated: a missing or unwritable path sends nothing, and
+// the test file made for the check does not stay behind.
+TEST_F(CertProcFixture, CsrChecksTheRequestPathBeforeTouchingThePrinter) {
+    const std::string fresh = dir.path("fresh.csr");
+    struct Row {
+        std::string path;
+        std::string err;
+    } rows[] = {
+        {"", "qorconfig: -csr needs --cer-path=FILE to save the certificate request\n"},
+        {dir.path("no/such/dir/req.csr"), "qorconfig: cannot write the certificate request to '" +
+                                              dir.path("no/such/dir/req.csr") +
+                                              "': No such file or directory\n"},
+        {dir.root(), "qorconfig: cannot write the certificate request to '" + dir.root() +
+                         "': Is a directory\n"},
+    };
+    for (const Row& row : rows) {
+        cfg.cerPath = row.path;
+        EXPECT_EQ(run("-csr"), 1) << row.path;
+        EXPECT_EQ(err, row.err);
+        EXPECT_EQ(made, 0) << row.path;
+        EXPECT_TRUE(transport.m_Writes.empty()) << row.path;
+    }
+    cfg.cerPath = fresh;
+    transport.script(certAnswer(kOk));
+    transport.script(certAnswer(responseXml("5", "no key")));
     EXPECT_EQ(run("-csr"), 1);
-    EXPECT_EQ(sentMethod(1), "generateNewCert");
-    EXPECT_NE(err.find("D [QOR] Error saving Certificate Request to ''!\n"), std::string::npos)
-        << err;
+    EXPECT_EQ(transport.m_Writes.size(), 2u);
+    struct stat info {};
+    EXPECT_NE(::stat(fresh.c_str(), &info), 0);
 }
 
 TEST_F(CertProcFixture, CsrGenerationFailure) {
+    cfg.cerPath = dir.path("req.csr");
     transport.script(certAnswer(kOk));
     transport.script(certAnswer(responseXml("5", "no key")));
     EXPECT_EQ(run("-csr"), 1);
@@ -120,19 +144,21 @@ TEST_F(CertProcFixture, CsrGenerationFailure) {
 TEST_F(CertProcFixture, InstallWithBothFilesInstallsCAOnly) {
     cfg.caCerFile802 = dir.path("ca.pem");
     cfg.signedCerFile802 = dir.path("signed.pem");
-    writeFile(cfg.caCerFile802, "ca");
-    writeFile(cfg.signedCerFile802, "signed");
+    writeCertificate(cfg.caCerFile802, "/CN=Root", "100105000000Z", "111231235959Z");
+    writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
+    transport.script(certAnswer(kOk));  // the CA list: nothing to remove first
     transport.script(certAnswer(kOk));
     EXPECT_EQ(run("-icer"), 0);
-    ASSERT_EQ(transport.m_Writes.size(), 1u);  // "ca" is no certificate: no CA lookup
-    EXPECT_EQ(sentMethod(0), "uploadNewCAFile");
+    ASSERT_EQ(transport.m_Writes.size(), 2u);
+    EXPECT_EQ(sentMethod(0), "queryCAList");
+    EXPECT_EQ(sentMethod(1), "uploadNewCAFile");
     EXPECT_NE(err.find("D [QOR] CA/Signed Certificate successfully installed!\n"),
               std::string::npos);
 }
 
 TEST_F(CertProcFixture, InstallSignedCertificateWithDefaultFriendlyName) {
     cfg.signedCerFile802 = dir.path("signed.pem");
-    writeFile(cfg.signedCerFile802, "signed");
+    writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
     transport.script(certAnswer(kOk));
     EXPECT_EQ(run("-icer"), 0);
     EXPECT_EQ(sentMethod(0), "uploadSignedCertFile");
@@ -142,7 +168,7 @@ TEST_F(CertProcFixture, InstallSignedCertificateWithDefaultFriendlyName) {
 
 TEST_F(CertProcFixture, InstallFailureAndMissingFiles) {
     cfg.signedCerFile802 = dir.path("signed.pem");
-    writeFile(cfg.signedCerFile802, "signed");
+    writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
     transport.script(certAnswer(responseXml("3", "full")));
     EXPECT_EQ(run("-icer"), 1);
     EXPECT_NE(err.find("D [QOR] Install Signed Cert error 3\nD [QOR] full\n"
@@ -161,8 +187,18 @@ TEST_F(CertProcFixture, InstallFailureAndMissingFiles) {
     cfg.caCerFile802.clear();
     cfg.signedCerFile802.clear();
     EXPECT_EQ(run("-icer"), 1);
-    EXPECT_EQ(err + out, "");
+    EXPECT_EQ(err + out,
+              "qorconfig: -icer needs --802-CA-cer-file=FILE or --802-signed-cer-file=FILE\n");
     EXPECT_EQ(made, 0);
+
+    // A file that holds no PEM certificate is never uploaded.
+    cfg.signedCerFile802 = dir.path("notes.txt");
+    writeFile(cfg.signedCerFile802, "-----BEGIN CERTIFICATE-----\nnot one\n");
+    EXPECT_EQ(run("-icer"), 1);
+    EXPECT_EQ(err, "qorconfig: '" + cfg.signedCerFile802 +
+                       "' is not a PEM certificate; nothing was installed\n");
+    EXPECT_EQ(made, 0);
+    EXPECT_TRUE(transport.m_Writes.empty());
 }
 
 TEST_F(CertProcFixture, UnknownCommandAndEmptyDevicePath) {

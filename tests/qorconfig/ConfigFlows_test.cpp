@@ -14,6 +14,8 @@ namespace qor {
 namespace {
 
 using test::bytesOf;
+using test::readAnswer;
+using test::streamAnswer;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -129,18 +131,15 @@ TEST(Configure8021x, RejectedOptionsSkipSecondMessageButQueryStatus) {
     EXPECT_NE(r.err.find("D [QOR] Adv 8021x ret = 1\n"), std::string::npos);
 }
 
-TEST(ShowSsid, NameOffsetDependsOnForwarding) {
+TEST(ShowSsid, NameIsTheDataUpToItsNul) {
     Rig r;
-    // The inner reply starts at byte 10 of the forwarded one; its data (after
-    // the 9 echoed request bytes and a 2-byte length) at byte 21.
-    std::vector<uint8_t> fwd =
-        bytesOf({0xA5, 0,    0x11, 0x50, 0xE0, 0x63, 0x02, 0, 0,   0x0C, 0xA5, 0, 9,
-                 0x50, 0xE0, 0xD8, 0,    0x28, 0x08, 0,    4, 'N', 'e',  't',  0, 'x'});
-    r.log->replies = {fwd};
+    // The inner answer starts at byte 10 of the forwarded one; its data
+    // (after the 9 echoed request bytes and a 2-byte length) at byte 21.
+    r.log->replies = {readAnswer(0x28, 0x08, bytesOf({'N', 'e', 't', 0, 'x'}))};
     EXPECT_EQ(r.run(showSsid), 0);
     EXPECT_EQ(r.out, "Net\n");
     r.c->setForward(0);
-    r.log->replies = {bytesOf({0xA5, 0, 9, 0x50, 0xE0, 0xD8, 0, 0x28, 0x08, 0, 3, 'H', 'i'})};
+    r.log->replies = {readAnswer(0x28, 0x08, bytesOf({'H', 'i'}), false)};
     EXPECT_EQ(r.run(showSsid), 0);
     EXPECT_EQ(r.out, "Hi\n");
     EXPECT_EQ(r.log->exchanges.back().request.size(), 9u);
@@ -167,19 +166,63 @@ TEST(ShowSsid, ErrorAndSilence) {
     Rig r;
     r.log->replies = {kError};
     EXPECT_EQ(r.run(showSsid), -1);
+    EXPECT_EQ(r.c->outcome().failure, Failure::ErrorAnswer);
+    // Silence on every try is -1 too, so that the command tries unwrapped.
     Rig s;
-    EXPECT_EQ(s.run(showSsid), 1);
+    EXPECT_EQ(s.run(showSsid), -1);
+    EXPECT_EQ(s.c->outcome().failure, Failure::NoAnswer);
     EXPECT_EQ(s.log->exchanges.size(), 7u);
     EXPECT_EQ(s.out, "");
 }
 
+// Answers that are not of the promised form are failed tries: nothing of
+// them is printed, and the command says so.
+TEST(StatusCommands, AnswersOfAnotherFormAreFailedTries) {
+    std::vector<uint8_t> ssid = readAnswer(0x28, 0x08, bytesOf({'N', 'e', 't'}));
+    std::vector<uint8_t> address = readAnswer(0x0A, 0x02, bytesOf({10, 0, 0, 7}));
+    std::vector<uint8_t> otherItem = readAnswer(0x28, 0x09, bytesOf({'N', 'e', 't'}));
+    std::vector<uint8_t> longData = ssid;
+    longData[20] = 9;  // data length 9 where 3 came
+    std::vector<uint8_t> shortOuter = address;
+    shortOuter[2] -= 1;  // the outer packet no longer holds the inner one
+    std::vector<uint8_t> cut(address.begin(), address.end() - 1);
+    struct Row {
+        const char* name;
+        int (*flow)(WirelessConfigurator&);
+        std::vector<uint8_t> reply;
+        int tries;
+    } rows[] = {
+        {"other setting echoed", showSsid, otherItem, 7},
+        {"data length beyond the packet", showSsid, longData, 7},
+        {"outer length short", showIpAddress, shortOuter, 7},
+        {"cut by a byte", showIpAddress, cut, 7},
+        {"direct form to a forwarded request", showIpAddress,
+         readAnswer(0x0A, 0x02, bytesOf({10, 0, 0, 7}), false), 7},
+        {"no data byte", waitConnected, readAnswer(0x28, 0x15, {}), 4},
+    };
+    for (const Row& row : rows) {
+        Rig r;
+        for (int i = 0; i < row.tries; ++i)
+            r.log->replies.push_back(row.reply);
+        EXPECT_EQ(r.run(row.flow), 1) << row.name;
+        EXPECT_EQ(r.out, "") << row.name;
+        EXPECT_EQ(r.log->exchanges.size(), static_cast<size_t>(row.tries)) << row.name;
+        EXPECT_EQ(r.c->outcome().failure, Failure::BadAnswer) << row.name;
+        EXPECT_EQ(describeOutcome(r.c->outcome(), "x"),
+                  "the printer's answers were cut short or malformed")
+            << row.name;
+    }
+}
+
 TEST(WaitConnected, ReturnsLastByteAfterFourTries) {
     Rig r;
-    r.log->replies = {bytesOf({0xA5, 0, 1, 0x50, 3}), bytesOf({0xA5, 0, 1, 0x50, 3}),
-                      bytesOf({0xA5, 0, 1, 0x50, 3}), bytesOf({0xA5, 0, 1, 0x50, 5})};
+    std::vector<uint8_t> notYet = readAnswer(0x28, 0x15, bytesOf({0, 0, 0, 3}));
+    r.log->replies = {notYet, notYet, notYet, readAnswer(0x28, 0x15, bytesOf({0, 0, 0, 5}))};
     EXPECT_EQ(r.run(waitConnected), 5);
     EXPECT_EQ(r.log->exchanges.size(), 4u);
     EXPECT_EQ(r.log->exchanges[0].sleepSeconds, 2u);
+    EXPECT_EQ(describeOutcome(r.c->outcome(), "x"),
+              "the printer did not join the network after 4 polls (state 5)");
 }
 
 TEST(WaitConnected, ShortRepliesAreFailedTries) {
@@ -188,7 +231,7 @@ TEST(WaitConnected, ShortRepliesAreFailedTries) {
     r.log->replies = {{}, bytesOf({0}), bytesOf({0xA5, 0}), {}};
     EXPECT_EQ(r.run(waitConnected), 1);
     Rig z;
-    z.log->replies = {bytesOf({0xA5, 0, 1, 0x50, 0})};
+    z.log->replies = {readAnswer(0x28, 0x15, bytesOf({0, 0, 0, 0}))};
     EXPECT_EQ(z.run(waitConnected), 0);
     Rig e;
     e.log->replies = {kError};
@@ -197,16 +240,18 @@ TEST(WaitConnected, ShortRepliesAreFailedTries) {
 
 TEST(ShowIpAddress, PrintsLastFourBytes) {
     Rig r;
-    r.log->replies = {bytesOf({0xA5, 0, 8, 0x50, 0xE0, 0xD8, 0, 0xC0, 0xA8, 0x01, 0x14})};
+    r.log->replies = {readAnswer(0x0A, 0x02, bytesOf({0xC0, 0xA8, 0x01, 0x14}))};
     EXPECT_EQ(r.run(showIpAddress), 0);
     EXPECT_EQ(r.out, "192.168.1.20\n");
     Rig z;
     for (int i = 0; i < 7; ++i)
-        z.log->replies.push_back(bytesOf({0xA5, 0, 8, 0x50, 0, 0, 0, 0}));
+        z.log->replies.push_back(readAnswer(0x0A, 0x02, bytesOf({0, 0, 0, 0})));
     EXPECT_EQ(z.run(showIpAddress), 1);
     EXPECT_EQ(z.out, "");
     EXPECT_EQ(z.log->exchanges.size(), 7u);
     EXPECT_EQ(z.log->exchanges[0].sleepSeconds, 3u);
+    EXPECT_EQ(describeOutcome(z.c->outcome(), "x"),
+              "the printer got no network address after 7 polls");
 }
 
 TEST(WaitAdapter, PausesTenSecondsBetweenTries) {
@@ -216,9 +261,18 @@ TEST(WaitAdapter, PausesTenSecondsBetweenTries) {
     EXPECT_EQ(r.log->pauses, (std::vector<unsigned>{10, 10, 10, 10, 10}));
     EXPECT_EQ(r.log->exchanges[0].sleepSeconds, 0u);
     EXPECT_EQ(r.log->exchanges[0].capacity, 255u);
+    EXPECT_EQ(describeOutcome(r.c->outcome(), "/dev/usb/lp0"),
+              "no answer from the printer at '/dev/usb/lp0'");
     Rig d;
-    d.log->replies = {bytesOf({'x'}), bytesOf({'-'})};
+    d.log->replies = {readAnswer(0x06, 0x1F, bytesOf({'B'})),
+                      readAnswer(0x06, 0x1F, bytesOf({'-'}))};
     EXPECT_EQ(d.run(waitAdapter), 0);
+    Rig b;
+    for (int i = 0; i < 6; ++i)
+        b.log->replies.push_back(readAnswer(0x06, 0x1F, bytesOf({'B'})));
+    EXPECT_EQ(b.run(waitAdapter), 1);
+    EXPECT_EQ(describeOutcome(b.c->outcome(), "x"),
+              "the printer's wireless adapter was not ready after 6 polls");
 }
 
 TEST(ResetPrinter, FixedRequestAndFiftySecondPause) {
@@ -229,7 +283,10 @@ TEST(ResetPrinter, FixedRequestAndFiftySecondPause) {
     Rig s;
     s.c = test::makeFakeConfigurator(s.config, s.log);
     s.c->setForward(0);
+    s.log->replies = {bytesOf({0x02}), bytesOf({0x02})};
     EXPECT_EQ(s.run(resetPrinter), 1);
+    EXPECT_EQ(describeOutcome(s.c->outcome(), "x"),
+              "the printer did not confirm the reset after 2 tries");
     EXPECT_EQ(s.log->pauses, (std::vector<unsigned>{50}));
     EXPECT_EQ(s.log->exchanges[0].request, bytesOf({0xA5, 0x00, 0x0A, 0x50, 0xE0, 0xDA, 0x01, 0x06,
                                                     0x14, 0x00, 0x00, 0x01, 0x01}));
@@ -238,10 +295,9 @@ TEST(ResetPrinter, FixedRequestAndFiftySecondPause) {
 TEST(ConfigurePrinter, InterleavedOutputAndRetryWithoutForwarding) {
     Rig r;
     r.config.ssid = "A";
-    r.log->replies = {kError, kOk, bytesOf({0xA5, 0, 1, 0x50, 0}),
-                      bytesOf({0xA5, 0, 8, 0x50, 0, 10, 0, 0, 7})};
-    int len = r.run(configurePrinter);
-    EXPECT_EQ(len, 9 + 7 + 9 + 9 + 9 + 7);
+    r.log->replies = {kError, kOk, readAnswer(0x28, 0x15, bytesOf({0}), false),
+                      readAnswer(0x0A, 0x02, bytesOf({10, 0, 0, 7}), false)};
+    EXPECT_EQ(r.run(configurePrinter), 0);
     EXPECT_EQ(r.out,
               "npa data going: 0Configuring the printer....\nResetting the printer....\n"
               "Connecting to wireless network....npa data going: 0npa data going: 0"
@@ -255,27 +311,50 @@ TEST(ConfigurePrinter, InterleavedOutputAndRetryWithoutForwarding) {
     EXPECT_EQ(r.log->exchanges[2].request.size(), 9u);
 }
 
-TEST(FindReplyRecord, FindsForwardedStatus) {
-    std::vector<uint8_t> bytes = bytesOf({0xE0, 0x63, 0x02, 0x00, 0x00, 0x0C, 0xA5, 0x00, 0x09,
-                                          0x50, 0xE0, 0xD8, 0x00, 0x2A, 0x1D, 0x00, 0x01, 0x02});
-    auto rec = findReplyRecord(bytes, 0x2A, 0x1D, 1);
-    ASSERT_TRUE(rec);
-    EXPECT_EQ(rec->position, 6u);
-    EXPECT_EQ(rec->dataLength, 1);
-    EXPECT_EQ(rec->data.data[0], 2);
-    // Cut at every length: never found unless the status byte is present.
-    for (size_t n = 0; n < bytes.size(); ++n) {
-        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(n));
-        EXPECT_FALSE(findReplyRecord(cut, 0x2A, 0x1D, 1)) << n;
+// The top-level flow stops at the first step that fails, ends its progress
+// line and prints no address line; the result tells the exit status.
+TEST(ConfigurePrinter, ReportsWhatWentWrong) {
+    const std::vector<uint8_t> joined = readAnswer(0x28, 0x15, bytesOf({0}));
+    const std::vector<uint8_t> notJoined = readAnswer(0x28, 0x15, bytesOf({3}));
+    const std::vector<uint8_t> none = readAnswer(0x0A, 0x02, bytesOf({0, 0, 0, 0}));
+    const std::string head =
+        "npa data going: 0Configuring the printer....\nResetting the printer....\n"
+        "Connecting to wireless network....npa data going: 0";
+    struct Row {
+        const char* name;
+        std::vector<std::vector<uint8_t>> replies;
+        int result;
+        std::string outTail;
+        std::string why;
+    } rows[] = {
+        {"refused", {bytesOf({0x02})}, 1, "\n", "the printer refused the configuration"},
+        {"unanswered", {}, -1, "npa data going: 0\n", "no answer from the printer at '1:4'"},
+        {"error answers",
+         {kError, kError},
+         1,
+         "npa data going: 0\n",
+         "the printer answered with an error"},
+        {"silent after configuring", {kOk}, 1, "\n", "no answer from the printer at '1:4'"},
+        {"never joins",
+         {kOk, notJoined, notJoined, notJoined, notJoined},
+         1,
+         "\n",
+         "the printer did not join the network after 4 polls (state 3)"},
+        {"no address",
+         {kOk, joined, none, none, none, none, none, none, none},
+         1,
+         "Acquiring network address....\n",
+         "the printer got no network address after 7 polls"},
+    };
+    for (const Row& row : rows) {
+        Rig r;
+        r.config.ssid = "A";
+        r.config.usbPath = "1:4";
+        r.log->replies.assign(row.replies.begin(), row.replies.end());
+        EXPECT_EQ(r.run(configurePrinter), row.result) << row.name;
+        EXPECT_EQ(r.out, head + row.outTail) << row.name;
+        EXPECT_EQ(describeOutcome(r.c->outcome(), "1:4"), row.why) << row.name;
     }
-    EXPECT_FALSE(findReplyRecord(bytes, 0x2A, 0x06, 0));
-}
-
-TEST(FindReplyRecord, WholeDataMustBePresent) {
-    std::vector<uint8_t> bytes =
-        bytesOf({0xA5, 0, 0, 0x50, 0xE0, 0xD8, 0, 0x2A, 0x06, 0, 5, 'A', 'c'});
-    EXPECT_FALSE(findReplyRecord(bytes, 0x2A, 0x06, kWholeData));
-    EXPECT_TRUE(findReplyRecord(bytes, 0x2A, 0x06, 0));
 }
 
 TEST(Query8021xStatus, StatusLineAndResult) {
@@ -296,7 +375,7 @@ TEST(Query8021xStatus, StatusLineAndResult) {
 
 TEST(CertSettings, LogsOrganisationAndAlwaysZero) {
     Rig r;
-    r.log->replies = {bytesOf({0xA5, 0, 0, 0x50, 0xE0, 0xD8, 0, 0x2A, 0x06, 0, 3, 'O', 'r', 'g'})};
+    r.log->replies = {streamAnswer(0x2A, 0x06, bytesOf({'O', 'r', 'g'}))};
     EXPECT_EQ(r.run(certSettings), 0);
     EXPECT_NE(r.err.find("D [QOR] Certifcate settings...\nD [QOR] Cert Organization...\n"),
               std::string::npos);
@@ -304,6 +383,11 @@ TEST(CertSettings, LogsOrganisationAndAlwaysZero) {
     EXPECT_NE(r.err.find("D [QOR] Cert common name...\nD [QOR] Common name resp (0 bytes)\n"),
               std::string::npos);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.c->outcome().failure, Failure::None);
+    // Neither query answered: reported (and worth an unwrapped try), still 0.
+    Rig s;
+    EXPECT_EQ(s.run(certSettings), 0);
+    EXPECT_EQ(s.c->outcome().failure, Failure::NoAnswer);
 }
 
 TEST(NpaData, DecodesAndSendsUnwrapped) {
@@ -368,6 +452,41 @@ TEST(ConfigCommand, NoRetryForAdapterAndReset) {
     CommandRig r;
     EXPECT_EQ(r.run({"qorconfig", "-r"}), 1);
     EXPECT_EQ(r.log->exchanges.size(), 2u);
+    EXPECT_EQ(r.err, "qorconfig: no answer from the printer at '/dev/usb/lp0'\n");
+}
+
+// Forwarded tries that got no answer at all are made once more unwrapped,
+// and the command ends with one line saying why it gave up.
+TEST(ConfigCommand, SilentToForwardedRequestsIsRetriedUnwrapped) {
+    struct Row {
+        const char* word;
+        size_t forwardedTries;
+        std::vector<uint8_t> direct;
+        int result;
+        std::string out, err;
+    } rows[] = {
+        {"-s", 7, readAnswer(0x28, 0x08, bytesOf({'O', 'f', 'f', 0}), false), 0, "Off\n", ""},
+        {"-ip", 7, readAnswer(0x0A, 0x02, bytesOf({10, 0, 0, 9}), false), 0, "10.0.0.9\n", ""},
+        {"-t", 4, readAnswer(0x28, 0x15, bytesOf({0}), false), 0, "", ""},
+        {"-802s", 1, streamAnswer(0x2A, 0x1D, bytesOf({2}), false), 2, "", ""},
+        {"-c", 1, kOk, 0, "npa data going: 0npa data going: 0", ""},
+        {"-t", 4, {}, -1, "", "qorconfig: no answer from the printer at '/dev/usb/lp0'\n"},
+    };
+    for (const Row& row : rows) {
+        CommandRig r;
+        r.log->replies.assign(row.forwardedTries, {});
+        r.log->replies.push_back(row.direct);
+        EXPECT_EQ(r.run({"qorconfig", row.word}), row.result) << row.word;
+        EXPECT_EQ(r.out, row.out) << row.word;
+        EXPECT_EQ(r.err.find("qorconfig:") == std::string::npos
+                      ? ""
+                      : r.err.substr(r.err.find("qorconfig:")),
+                  row.err)
+            << row.word;
+        ASSERT_GT(r.log->exchanges.size(), row.forwardedTries) << row.word;
+        EXPECT_EQ(r.log->exchanges[row.forwardedTries - 1].request[5], 0x63) << row.word;
+        EXPECT_NE(r.log->exchanges[row.forwardedTries].request[5], 0x63) << row.word;
+    }
 }
 
 TEST(ConfigCommand, CertificateWordsUseTheProcessor) {
@@ -386,7 +505,7 @@ TEST(ConfigCommand, MissingOptionsFileFails) {
 
 TEST(ConfigCommand, StatusWordsReadOnlyTheDevice) {
     CommandRig r;
-    r.log->replies = {bytesOf({0xA5, 0, 8, 0x50, 0, 1, 2, 3, 4})};
+    r.log->replies = {readAnswer(0x0A, 0x02, bytesOf({1, 2, 3, 4}))};
     EXPECT_EQ(r.run({"qorconfig", "-ip", "--ssid=x", "2:3"}), 0);
     EXPECT_EQ(r.seen.usbPath, "2:3");
     EXPECT_EQ(r.seen.ssid, "");
@@ -395,7 +514,8 @@ TEST(ConfigCommand, StatusWordsReadOnlyTheDevice) {
 
 TEST(ConfigCommand, TopLevelFlowReadsNetworkOptions) {
     CommandRig r;
-    r.log->replies = {kOk};
+    r.log->replies = {kOk, readAnswer(0x28, 0x15, bytesOf({0})),
+                      readAnswer(0x0A, 0x02, bytesOf({1, 2, 3, 4}))};
     EXPECT_EQ(r.run({"qorconfig", "--ssid=Home", "--security=None", "1:4"}), 0);
     EXPECT_EQ(r.seen.ssid, "Home");
     EXPECT_EQ(r.seen.usbPath, "1:4");
@@ -481,7 +601,7 @@ TEST(NpaData, OddLastDigitAndMisalignedPrefixes) {
 
 TEST(ConfigCommand, DefaultDeviceForStatusWords) {
     CommandRig r;
-    r.log->replies = {bytesOf({0xA5, 0, 8, 0x50, 0, 1, 2, 3, 4})};
+    r.log->replies = {readAnswer(0x0A, 0x02, bytesOf({1, 2, 3, 4}))};
     EXPECT_EQ(r.run({"qorconfig", "-ip"}), 0);
     EXPECT_EQ(r.seen.usbPath, "/dev/usb/lp0");
 }

@@ -122,4 +122,39 @@ inline std::vector<uint8_t> bytesOf(std::initializer_list<int> values) {
     return out;
 }
 
+// The printer's answer to the read of `group`, `item`: A5, length, the
+// request's 50 E0 D8 00 group item, the data length and the data; with
+// `forwarded` inside a forwarding answer (inner packet at offset 10).
+inline std::vector<uint8_t> readAnswer(uint8_t group, uint8_t item,
+                                       const std::vector<uint8_t>& data, bool forwarded = true) {
+    auto packet = [](std::vector<uint8_t> body) {
+        size_t n = body.size();
+        body.insert(body.begin(), {0xA5, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        return body;
+    };
+    std::vector<uint8_t> body = {0x50,
+                                 0xE0,
+                                 0xD8,
+                                 0x00,
+                                 group,
+                                 item,
+                                 static_cast<uint8_t>(data.size() >> 8),
+                                 static_cast<uint8_t>(data.size())};
+    body.insert(body.end(), data.begin(), data.end());
+    std::vector<uint8_t> inner = packet(body);
+    if (!forwarded)
+        return inner;
+    std::vector<uint8_t> outer = {0x50, 0xE0, 0x63, 0x02, 0x00, 0x00, 0x00};
+    outer.insert(outer.end(), inner.begin(), inner.end());
+    return packet(outer);
+}
+
+// The same answer as a packet-stream exchange collects it: without the
+// start byte, the length and the flags byte.
+inline std::vector<uint8_t> streamAnswer(uint8_t group, uint8_t item,
+                                         const std::vector<uint8_t>& data, bool forwarded = true) {
+    std::vector<uint8_t> whole = readAnswer(group, item, data, forwarded);
+    return std::vector<uint8_t>(whole.begin() + 4, whole.end());
+}
+
 }  // namespace qor::test

@@ -3,6 +3,7 @@
 // the exit status. The program's own sleeps and read windows pace each
 // exchange, so these run for seconds each; ctest runs them in parallel.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "E2eRig.h"
 #include "Options.h"
@@ -47,6 +48,19 @@ std::string describe(const std::vector<JournalEntry>& entries) {
 struct QorconfigE2E : ::testing::Test {
     PrinterRig rig;
 };
+
+// The lines a run wrote for the user on standard error (not the "D [QOR]"
+// diagnostics): why it gave up, one line.
+std::string userLines(const std::string& err) {
+    std::string out;
+    size_t at = 0;
+    while ((at = err.find("qorconfig: ", at)) != std::string::npos) {
+        size_t end = err.find('\n', at);
+        out += err.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+        at = end == std::string::npos ? err.size() : end + 1;
+    }
+    return out;
+}
 
 TEST_F(QorconfigE2E, FramingHelpersMatchTheKnownSsidRequest) {
     // A write request holding only an SSID record for "A", and its wrapper.
@@ -322,6 +336,7 @@ TEST_F(QorconfigE2E, ResetSendsFixedForwardedWrite) {
 TEST_F(QorconfigE2E, ResetRejectedTriesTwiceFiftySecondsApart) {
     RunResult r = rig.run("write_status = 0\n", {"-r"}, 150);
     EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(userLines(r.err), "qorconfig: the printer did not confirm the reset after 2 tries\n");
     EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
     EXPECT_GE(r.seconds, 60.0);
 }
@@ -340,6 +355,7 @@ TEST_F(QorconfigE2E, AdapterOnDirectPrinterIsNotRetried) {
     // Six forwarded polls, none answered, and no unwrapped round.
     RunResult r = rig.run(kDirect, {"-a"}, 150);
     EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(userLines(r.err), "qorconfig: no answer from the printer at '/dev/usb/lp0'\n");
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 6u) << describe(r.journal);
     for (const JournalEntry& e : requests)
@@ -359,6 +375,8 @@ TEST_F(QorconfigE2E, NeverConnectedExitsWithLastState) {
     RunResult r = rig.run("connect_after = never\nnot_connected_state = 5\n", {"-t"});
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_EQ(settingRequests(r.journal).size(), 4u) << describe(r.journal);
+    EXPECT_EQ(userLines(r.err),
+              "qorconfig: the printer did not join the network after 4 polls (state 5)\n");
 }
 
 TEST_F(QorconfigE2E, ConnectedOnRefusingDirectPrinterAfterRetry) {
@@ -370,14 +388,15 @@ TEST_F(QorconfigE2E, ConnectedOnRefusingDirectPrinterAfterRetry) {
     EXPECT_EQ(requests[1].hex, readRequest("2815"));
 }
 
-TEST_F(QorconfigE2E, ConnectionPollOfSilentPrinterExits1) {
-    // Nothing read is a failed try; after four the result is 1, no retry.
+TEST_F(QorconfigE2E, ConnectionPollOfSilentPrinterIsRetriedUnwrappedAndExits255) {
+    // Four forwarded tries without a byte back, then four unwrapped ones.
     RunResult r = rig.run("fault = any silent\n", {"-t"});
-    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.status, 255) << r.err;
     auto requests = settingRequests(r.journal);
-    ASSERT_EQ(requests.size(), 4u) << describe(r.journal);
-    for (const JournalEntry& e : requests)
-        EXPECT_TRUE(e.forwarded);
+    ASSERT_EQ(requests.size(), 8u) << describe(r.journal);
+    for (size_t i = 0; i < requests.size(); ++i)
+        EXPECT_EQ(requests[i].forwarded, i < 4) << i;
+    EXPECT_EQ(userLines(r.err), "qorconfig: no answer from the printer at '/dev/usb/lp0'\n");
 }
 
 TEST_F(QorconfigE2E, ConnectionRepliesTooShortToJudgeAreFailedTries) {
@@ -460,16 +479,17 @@ TEST_F(QorconfigE2E, Dot1xStatusAboveTableHasFixedText) {
     EXPECT_TRUE(contains(r.err, "D [QOR] Status: 200 (Unknown status)\n")) << r.err;
 }
 
-TEST_F(QorconfigE2E, Dot1xStatusOfDirectPrinterIsNotFoundAndExits255) {
-    // The collected bytes of a direct reply have no start byte to find.
+TEST_F(QorconfigE2E, Dot1xStatusOfDirectPrinterIsReadUnwrapped) {
+    // The direct answer, as the stream collects it, begins at its class byte.
     RunResult r = rig.run(kDirect, {"-802s"});
-    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_EQ(r.status, 2) << r.err;
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 2u) << describe(r.journal);
     EXPECT_TRUE(requests[0].forwarded);
     EXPECT_EQ(requests[1].hex, readRequest("2A1D"));
     EXPECT_TRUE(requests[1].answered);
-    EXPECT_FALSE(contains(r.err, "D [QOR] Status:")) << r.err;
+    EXPECT_TRUE(contains(r.err, "D [QOR] Status: 2 (Authenticated)\n")) << r.err;
+    EXPECT_EQ(userLines(r.err), "");
 }
 
 TEST_F(QorconfigE2E, Dot1xStatusOfSilentPrinterExits255) {
@@ -507,10 +527,14 @@ TEST_F(QorconfigE2E, CertificateSettingsLogOrganisation) {
 }
 
 TEST_F(QorconfigE2E, CertificateSettingsOfSilentPrinterExit0) {
+    // Both queries forwarded, then both unwrapped; the run says it got nothing.
     RunResult r = rig.run("fault = any silent\n", {"-cer"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(contains(r.err, "D [QOR] Organization")) << r.err;
-    EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
+    auto requests = settingRequests(r.journal);
+    ASSERT_EQ(requests.size(), 4u) << describe(r.journal);
+    EXPECT_EQ(requests[3].hex, readRequest("2A0A"));
+    EXPECT_EQ(userLines(r.err), "qorconfig: no answer from the printer at '/dev/usb/lp0'\n");
 }
 
 // --- -npa -------------------------------------------------------------------------
@@ -618,6 +642,146 @@ TEST_F(QorconfigE2E, UsageWithoutArgumentsAndWithHelp) {
         EXPECT_TRUE(help.journal.empty()) << describe(help.journal);
     }
 }
+
+// --- what a run reports when the printer misbehaves -----------------------------
+
+// The progress lines of the top-level flow up to the configuration message.
+const std::string kFlowHead =
+    "npa data going: 2Configuring the printer....\nResetting the printer....\n"
+    "Connecting to wireless network....npa data going: 2";
+
+struct ReportRow {
+    const char* name;
+    std::string scenario;
+    std::vector<std::string> args;  // "@DIR@" stands for the run's scratch directory
+    int status;
+    std::string out;           // standard output, exactly
+    std::string line;          // the one "qorconfig: " line on standard error, or ""
+    bool nothingSent = false;  // the printer's journal stays empty
+    bool overLibusb = false;   // with the fake libusb preloaded (bus:device paths)
+};
+
+std::ostream& operator<<(std::ostream& os, const ReportRow& row) {
+    return os << row.name;
+}
+
+struct Reports : ::testing::TestWithParam<ReportRow> {
+    PrinterRig rig;
+};
+
+TEST_P(Reports, StatusOutputAndTheLineSayingWhy) {
+    const ReportRow& row = GetParam();
+    std::vector<std::string> args;
+    for (std::string a : row.args) {
+        size_t at = a.find("@DIR@");
+        if (at != std::string::npos)
+            a.replace(at, 5, rig.dir.path(""));
+        args.push_back(a);
+    }
+    writeText(rig.dir.path("notes.pem"), "-----BEGIN CERTIFICATE-----\nnot one\n");
+    const char* asan = ::getenv("ASAN_OPTIONS");
+    const std::string asanBefore = asan ? asan : "";
+    if (row.overLibusb) {
+        // One fake printer on bus 1, device 2; the run reaches no real device.
+        ::setenv("LD_PRELOAD", FAKEUSB_LIB, 1);
+        ::setenv("QOR_FAKEUSB_NODE", "/dev/usb/lp0", 1);
+        ::setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
+    }
+    RunResult r = rig.run(row.scenario, args);
+    if (row.overLibusb) {
+        ::unsetenv("LD_PRELOAD");
+        ::unsetenv("QOR_FAKEUSB_NODE");
+        if (asan)
+            ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
+        else
+            ::unsetenv("ASAN_OPTIONS");
+    }
+    std::string line = row.line;
+    size_t at = line.find("@DIR@");
+    if (at != std::string::npos)
+        line.replace(at, 5, rig.dir.path(""));
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(userLines(r.err), line.empty() ? "" : "qorconfig: " + line + "\n") << r.err;
+    if (row.nothingSent) {
+        EXPECT_TRUE(r.journal.empty()) << describe(r.journal);
+    }
+}
+
+const std::vector<std::string> kFlowArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Reports,
+    ::testing::Values(
+        ReportRow{"FlowRefused", "write_status = 0\n", kFlowArgs, 1, kFlowHead + "\n",
+                  "the printer refused the configuration"},
+        ReportRow{"FlowNeverJoins", "connect_after = never\n", kFlowArgs, 1, kFlowHead + "\n",
+                  "the printer did not join the network after 4 polls (state 3)"},
+        ReportRow{"FlowSilent", "fault = any silent\n", kFlowArgs, 255,
+                  kFlowHead + "npa data going: 2\n",
+                  "no answer from the printer at '/dev/usb/lp0'"},
+        ReportRow{"FlowNoAddress", "ip_after = never\n", kFlowArgs, 1,
+                  kFlowHead + "Acquiring network address....\n",
+                  "the printer got no network address after 7 polls"},
+        ReportRow{"AddressTruncated",
+                  "fault = read:0A:02 truncate 20\n",
+                  {"-ip"},
+                  1,
+                  "",
+                  "the printer's answers were cut short or malformed"},
+        ReportRow{"SsidGarbled",
+                  "fault = read:28:08 garble\n",
+                  {"-s"},
+                  1,
+                  "",
+                  "the printer's answers were cut short or malformed"},
+        ReportRow{"SsidOfDirectPrinterSilentToForwarded",
+                  "kind = direct\nssid = Office\n",
+                  {"-s"},
+                  0,
+                  "Office\n",
+                  ""},
+        ReportRow{
+            "ConnectedOnDirectPrinterSilentToForwarded", "kind = direct\n", {"-t"}, 0, "", ""},
+        ReportRow{"MissingNode",
+                  "",
+                  {"-s", "/dev/usb/lp7"},
+                  1,
+                  "",
+                  "cannot open the printer at '/dev/usb/lp7': No such file or directory",
+                  true},
+        ReportRow{"MissingNodeInTheFlow",
+                  "",
+                  {"--ssid=Home", "/dev/usb/lp7"},
+                  1,
+                  "npa data going: 0Configuring the printer....\nResetting the printer....\n"
+                  "Connecting to wireless network....npa data going: 0\n",
+                  "cannot open the printer at '/dev/usb/lp7': No such file or directory",
+                  true},
+        ReportRow{"MissingBusDevice",
+                  "",
+                  {"-c", "--ssid=Home", "99:99"},
+                  1,
+                  "npa data going: 0",
+                  "cannot open the printer at '99:99': no USB device at bus 99, device 99",
+                  true,
+                  true},
+        ReportRow{"CsrPathNotWritable",
+                  "",
+                  {"-csr", "--cer-common=prn", "--cer-path=/nonexistent/qor/req.csr"},
+                  1,
+                  "",
+                  "cannot write the certificate request to '/nonexistent/qor/req.csr': No such "
+                  "file or directory",
+                  true},
+        ReportRow{"InstallOfNonCertificate",
+                  "",
+                  {"-icer", "--802-CA-cer-file=@DIR@notes.pem"},
+                  1,
+                  "",
+                  "'@DIR@notes.pem' is not a PEM certificate; nothing was installed",
+                  true}),
+    [](const ::testing::TestParamInfo<ReportRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qor::test

@@ -61,7 +61,7 @@ const std::vector<ValgrindCase> kCases = {
     {"InstallCa", "qorconfig", {"-icer", "--802-CA-cer-file=@CA@"}, "forward", "", 0, "", 80},
     {"InstallCaMissingFile", "qorconfig", {"-icer", "--802-CA-cer-file=/nonexistent/ca.pem"}, "forward", "", 2, "", 30},
     {"Reset", "qorconfig", {"-r"}, "forward", "", 0, nullptr, 60},
-    {"TopLevelFlow", "qorconfig", {"-go"}, "forward", "", 0, nullptr, 90},
+    {"TopLevelFlow", "qorconfig", {"--ssid=Home"}, "forward", "", 0, nullptr, 90},
 };
 // clang-format on
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 
 #include "NpaExchange.h"
 #include "ScriptedTransport.h"
@@ -156,5 +157,30 @@ TEST(NpaStream, LengthBeyondWhatArrivedKeepsNothingAndReadsNoFurther) {
             expected.insert(expected.end(), {0x02, 0x03});
         EXPECT_EQ(kept, expected) << "cut at " << cut;
         EXPECT_LE(t.consumed(), cut);
+    }
+}
+
+// What the reading met besides the kept bytes: an answer that leaves nothing
+// kept is told apart from no answer at all.
+TEST(NpaStream, NoteTellsSilenceFromAnswersThatKeepNothing) {
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        bool heard, errorAnswer;
+    } rows[] = {
+        {"silence", {}, false, false},
+        {"no start byte", {0x5A, 0xFF, 0x00}, true, false},
+        {"error packet", {0xA5, 0x00, 0x03, 0xD4, 0xE0, 0xD8}, true, true},
+        {"whole answer", {0xA5, 0x00, 0x02, 0x50, 0x01}, true, false},
+    };
+    for (const Row& row : rows) {
+        ScriptedTransport t(row.bytes);
+        NpaStreamNote note;
+        note.heard = !row.heard;
+        readNpaStream(
+            t, 1, NpaHeaderMode::StartByteFirst, keepAfterFlags, [] { return std::time(nullptr); },
+            &note);
+        EXPECT_EQ(note.heard, row.heard) << row.name;
+        EXPECT_EQ(note.errorAnswer, row.errorAnswer) << row.name;
     }
 }

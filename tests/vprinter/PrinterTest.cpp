@@ -92,6 +92,27 @@ TEST(DirectPrinter, IgnoresForwardedRequests) {
     EXPECT_EQ(answer(p, std::string(kForwardPrefix) + "A5000650E0D8002808"), "");
 }
 
+// A printer is silent to the other kind's requests unless the scenario asks
+// for error answers: both are printers that qorconfig must get on with.
+TEST(OtherKindsRequests, SilenceByDefaultErrorAnswersWhenAsked) {
+    const std::string forwardedRead = std::string(kForwardPrefix) + "A5000650E0D8002808";
+    struct Row {
+        PrinterKind kind;
+        const char* scenario;
+        std::string request;
+        const char* answer;
+    } rows[] = {
+        {PrinterKind::Direct, "", forwardedRead, ""},
+        {PrinterKind::Direct, "foreign = error\n", forwardedRead, "A50006D4E063020000"},
+        {PrinterKind::Forward, "", "A5000650E0D8002808", ""},
+        {PrinterKind::Forward, "foreign = error\n", "A5000650E0D8002808", "A50006D4E0D8002808"},
+    };
+    for (const Row& row : rows) {
+        Printer p(withKind(row.kind, row.scenario));
+        EXPECT_EQ(answer(p, row.request), row.answer) << row.scenario << row.request;
+    }
+}
+
 TEST(ForwardPrinter, WrapsTheInnerAnswerSoItStartsAtOffset10) {
     Printer p(withKind(PrinterKind::Forward, "ssid = A\n"));
     std::string a = answer(p, std::string(kForwardPrefix) + "A5000650E0D8002808");

@@ -1,0 +1,111 @@
+#include "NpaAnswer.h"
+
+#include <cstring>
+
+namespace qor {
+
+namespace {
+
+// Bytes 3-8 of a packet (flags, class, command and three parameters): what
+// a read answer repeats of its request.
+constexpr size_t kEchoOffset = 3;
+constexpr size_t kEchoSize = 6;
+// A stream keeps each packet's bytes after its flags byte, so there the
+// inner answer of a forwarded request sits 4 bytes earlier than in a packet.
+constexpr size_t kStreamForwardedOffset = kForwardedAnswerOffset - 4;
+
+bool sameBytes(ByteSpan a, ByteSpan b) {
+    return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
+}
+
+// The read request an answer is for (the inner one of a forwarding packet)
+// and whether it went out wrapped.
+bool requestEcho(ByteSpan request, ByteSpan& echo, bool& forwarded) {
+    ByteReader reader(request);
+    NpaPacket packet;
+    if (!readNpaPacket(reader, packet))
+        return false;
+    ByteReader body(packet.body);
+    uint8_t flags = 0, cls = 0, command = 0, channel = 0;
+    uint16_t innerLength = 0;
+    if (!body.readU8(flags) || !body.readU8(cls) || !body.readU8(command))
+        return false;
+    forwarded = command == kNpaForward;
+    if (forwarded) {
+        if (!body.readU8(channel) || !body.readBE16(innerLength) || !readNpaPacket(body, packet)) {
+            return false;
+        }
+    }
+    ByteReader inner(packet.whole);
+    return inner.skip(kEchoOffset) && inner.readBytes(kEchoSize, echo);
+}
+
+// The data of an answer whose header, from `reader`'s position on, repeats
+// `echo`; the 16-bit data length must stay inside what `reader` holds.
+bool echoedData(ByteReader& reader, ByteSpan echo, ByteSpan& data) {
+    ByteSpan head;
+    uint16_t length = 0;
+    if (!reader.readBytes(echo.size, head) || !sameBytes(head, echo) || !reader.readBE16(length))
+        return false;
+    return reader.readBytes(length, data);
+}
+
+}  // namespace
+
+bool readNpaPacket(ByteReader& reader, NpaPacket& out) {
+    ByteReader probe(reader.rest());
+    uint8_t start = 0;
+    uint16_t length = 0;
+    ByteSpan body;
+    if (!probe.readU8(start) || start != kNpaStartByte || !probe.readBE16(length) ||
+        !probe.readBytes(length, body)) {
+        return false;
+    }
+    out.whole = reader.rest().first(probe.offset());
+    out.body = body;
+    return reader.skip(probe.offset());
+}
+
+bool readAnswerData(ByteSpan request, ByteSpan reply, ByteSpan& data) {
+    ByteSpan echo;
+    bool forwarded = false;
+    if (!requestEcho(request, echo, forwarded))
+        return false;
+    // Noise on the line may come before the answer: it is taken from the
+    // first start byte at which a whole answer of the promised form reads.
+    for (size_t start = 0; start < reply.size; ++start) {
+        ByteReader reader(reply.from(start));
+        NpaPacket answer;
+        if (!readNpaPacket(reader, answer))
+            continue;
+        if (forwarded) {
+            ByteReader outer(answer.whole);
+            if (!outer.seek(kForwardedAnswerOffset) || !readNpaPacket(outer, answer))
+                continue;
+        }
+        ByteReader inner(answer.whole);
+        if (inner.skip(kEchoOffset) && echoedData(inner, echo, data))
+            return true;
+    }
+    return false;
+}
+
+bool streamAnswerData(ByteSpan request, ByteSpan collected, ByteSpan& data) {
+    ByteSpan echo;
+    bool forwarded = false;
+    if (!requestEcho(request, echo, forwarded))
+        return false;
+    ByteReader reader(collected);
+    if (forwarded) {
+        NpaPacket answer;
+        if (!reader.seek(kStreamForwardedOffset) || !readNpaPacket(reader, answer))
+            return false;
+        ByteReader inner(answer.whole);
+        return inner.skip(kEchoOffset) && echoedData(inner, echo, data);
+    }
+    // A direct answer lost its header and flags byte to the stream reader,
+    // which keeps no error packet: what is left starts at the class byte.
+    return echoedData(reader, echo.from(1), data);
+}
+
+}  // namespace qor
