@@ -708,7 +708,7 @@ TEST_P(Reports, StatusOutputAndTheLineSayingWhy) {
     }
 }
 
-const std::vector<std::string> kFlowArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123"};
+const std::vector<std::string> kFlowArgs = {"--ssid=Home", "--security=WPA", "--passwd=pw123456"};
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, Reports,

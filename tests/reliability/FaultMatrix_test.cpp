@@ -158,7 +158,7 @@ const std::vector<FaultCase> kCases = {
     {"NpaSilent", "qorconfig", kNpa, "direct", "fault = any silent\n", 0, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 11, 20, nullptr, nullptr, kSsidRequest},
     {"NpaGarbled", "qorconfig", kNpa, "direct", "fault = any garble\n", 0, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 11, 20, nullptr, nullptr, kSsidRequest},
     {"NpaSplit", "qorconfig", kNpa, "direct", "fault = any split 3\n", 0, 0, "npaFileData: (18 bytes) A5000650E0D8002808\n", 2, 20, "D [QOR] sendNPA response (15 bytes)", nullptr, kSsidRequest},
-    {"NpaOddDigitsAndNoise", "qorconfig", kNpa, "direct", "", 0, 0, "npaFileData: (3 bytes) A50\n", 2, 20, nullptr, nullptr, "A5 z0 G\n"},
+    {"NpaOddDigitsAndNoise", "qorconfig", kNpa, "direct", "", 0, 1, "", 0, 4, "input line 1, column 4: only hexadecimal digit pairs and white space", nullptr, "A5 z0 G\n"},
     {"NpaHugeFile", "qorconfig", kNpa, "direct", "", 0, 0, nullptr, 2, 25, "D [QOR] NPA data: 100000 bytes", nullptr, std::string(200000, 'a')},
     {"NpaNoDevice", "qorconfig", kNpa, "direct", "", 1, 1, "npaFileData: (18 bytes) A5000650E0D8002808\n", 0, 4, "qorconfig: cannot open the printer at '/dev/usb/lp0'", nullptr, kSsidRequest},
 
