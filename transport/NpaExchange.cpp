@@ -18,8 +18,9 @@ constexpr unsigned kStreamPauseMs = 2000;
 // The transport's read window gives up once the whole-second clock has
 // moved more than 4 s past the second in which it last waited afresh.
 constexpr time_t kWindowSeconds = 5;
-// Bytes that follow a whole answer are taken within this grace.
-constexpr long kGraceNs = 50L * 1000 * 1000;
+// Bytes that follow a whole answer are taken within this grace (a printer
+// that sends more than it announced sends it right behind the answer).
+constexpr long kGraceNs = 20L * 1000 * 1000;
 
 timespec realNow() {
     timespec now{};
