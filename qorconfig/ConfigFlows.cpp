@@ -288,6 +288,8 @@ int showSsid(WirelessConfigurator& c) {
     std::vector<uint8_t> buffer(512, 0);
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
+        if (attempt > 1)
+            c.link().waitOutLastTry();
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         tries.count(got);
@@ -328,8 +330,10 @@ int waitAdapter(WirelessConfigurator& c) {
             c.setOutcome({});
             return 0;
         }
-        if (attempt < kTries)
+        if (attempt < kTries) {
+            c.link().waitOutLastTry();
             c.sleep(10);
+        }
     }
     c.setOutcome(tries.giveUp(Failure::AdapterNotReady));
     return 1;
@@ -342,6 +346,8 @@ int waitConnected(WirelessConfigurator& c) {
     Tries tries;
     int state = 0;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
+        if (attempt > 1)
+            c.link().waitOutLastTry();
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         uint8_t last = 0;
@@ -373,6 +379,8 @@ int readIpAddress(WirelessConfigurator& c, std::string& address) {
     std::vector<uint8_t> buffer(255, 0);
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
+        if (attempt > 1)
+            c.link().waitOutLastTry();
         std::fill(buffer.begin(), buffer.end(), 0);
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 3, buffer), data);
@@ -426,8 +434,10 @@ int resetPrinter(WirelessConfigurator& c) {
             c.setOutcome({});
             return 0;
         }
-        if (attempt < kTries)
+        if (attempt < kTries) {
+            c.link().waitOutLastTry();
             c.sleep(50);
+        }
     }
     c.setOutcome(
         {tries.noneAnswered() ? Failure::NoAnswer : Failure::ResetNotConfirmed, tries.made, 0});

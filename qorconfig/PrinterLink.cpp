@@ -14,8 +14,8 @@ PrinterLink::~PrinterLink() {
 
 int PrinterLink::exchangeOnce(const uint8_t* request, size_t length, unsigned sleepSeconds,
                               uint8_t* buffer, size_t capacity) {
-    int got =
-        exchangeNpaOnce(*m_Transport, m_Path, request, length, sleepSeconds, buffer, capacity);
+    int got = exchangeNpaOnce(*m_Transport, m_Path, request, length, sleepSeconds, buffer, capacity,
+                              &m_Timing);
     m_Transport->requireOpenedOnce(m_Path);
     return got;
 }

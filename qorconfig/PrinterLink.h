@@ -18,9 +18,9 @@ class HCUSBTransport;
 class NpaLink {
   public:
     virtual ~NpaLink() = default;
-    // Open, write `request`, sleep `sleepSeconds`, one read of at most
-    // `capacity` bytes into `buffer`, close. Blocks for the sleep and the
-    // transport's read window. Returns the bytes read, or -1 when the device
+    // Open, write `request`, read at most `capacity` bytes into `buffer`
+    // until the answer is whole or `sleepSeconds` plus the transport's read
+    // window have passed, close. Returns the bytes read, or -1 when the device
     // could not be opened.
     virtual int exchangeOnce(const uint8_t* request, size_t length, unsigned sleepSeconds,
                              uint8_t* buffer, size_t capacity) = 0;
@@ -29,6 +29,10 @@ class NpaLink {
     // their count (0 when nothing came or the device could not be opened).
     virtual int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                                unsigned windowSeconds) = 0;
+    // Before the next try after an answer that is not yet the awaited state:
+    // waits until the earlier exchanges would have ended had each waited its
+    // whole sleep and read window (links without a clock return at once).
+    virtual void waitOutLastTry() {}
     // What the last exchangeStream met besides the bytes it kept (any byte
     // at all, an error answer); links that can't tell say neither.
     virtual NpaStreamNote lastStreamNote() const { return {}; }
@@ -50,6 +54,7 @@ class PrinterLink : public NpaLink {
     int exchangeStream(const uint8_t* request, size_t length, std::vector<uint8_t>& reply,
                        unsigned windowSeconds) override;
     NpaStreamNote lastStreamNote() const override { return m_StreamNote; }
+    void waitOutLastTry() override { waitOut(m_Timing); }
 
     const std::string& path() const { return m_Path; }
 
@@ -57,6 +62,7 @@ class PrinterLink : public NpaLink {
     std::string m_Path;
     HCUSBTransport* m_Transport;
     NpaStreamNote m_StreamNote;
+    NpaTiming m_Timing;
 };
 
 }  // namespace qor

@@ -103,8 +103,7 @@ int ISDWirelessDevice::surveyOnce(uint8_t* buffer, size_t capacity) {
     if (transport().open(m_Path) != 0)
         return 0;
     transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-    environment().sleepMs(3000);
-    int n = transport().read(buffer, capacity);
+    int n = readNpaAnswer(transport(), 3000, buffer, capacity);
     transport().close();
     if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD8))
         return -1;
@@ -115,8 +114,7 @@ int ISDWirelessDevice::surveyOnceWait(uint8_t* buffer, size_t capacity) {
     if (transport().open(m_Path) != 0)
         return 0;
     transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-    environment().sleepMs(5000);
-    int n = transport().read(buffer, capacity);
+    int n = readNpaAnswer(transport(), 5000, buffer, capacity);
     transport().close();
     if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD8))
         return -1;
@@ -128,7 +126,6 @@ int ISDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
     if (transport().open(m_Path) != 0)
         return -1;
     transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-    environment().sleepMs(1500);
 
     // The reply echoes the query's flags, class, command and parameters, then
     // a 16-bit data length and the data.
@@ -145,7 +142,8 @@ int ISDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
         kept.insert(kept.end(), data.begin(), data.end());
         return true;
     };
-    out = readNpaStream(transport(), 3, NpaHeaderMode::WholeHeader, accept);
+    out = readNpaStreamAfter(transport(), 1500, 3, NpaHeaderMode::WholeHeader, accept,
+                             [this](unsigned ms) { environment().sleepMs(ms); });
     transport().close();
     return out.empty() ? -1 : toLength(out.size());
 }
@@ -155,10 +153,15 @@ int ISDWirelessDevice::wifiSupport(uint8_t* buffer, size_t capacity) {
         return -1;
     int n = 0;
     bool refused = false;
+    NpaTiming timing;
     for (int attempt = 0; attempt < 5; ++attempt) {
+        // An answer of another size is not yet the one awaited: the next
+        // try comes no sooner than after this one's whole window.
+        if (attempt > 0 && msUntil(timing) > 0)
+            environment().sleepMs(msUntil(timing));
         transport().write(survey_requests::kDirectSupportQuery,
                           sizeof survey_requests::kDirectSupportQuery);
-        n = transport().read(buffer, capacity);
+        n = readNpaAnswer(transport(), 0, buffer, capacity, &timing);
         if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD4)) {
             refused = true;
             break;
@@ -190,11 +193,13 @@ int PSSDWirelessDevice::surveyOnce(uint8_t* buffer, size_t capacity) {
         return -1;
     int n = 0;
     bool refused = false;
+    NpaTiming timing;
     for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0 && msUntil(timing) > 0)
+            environment().sleepMs(msUntil(timing));
         transport().write(survey_requests::kForwardedSurvey,
                           sizeof survey_requests::kForwardedSurvey);
-        environment().sleepMs(2000);
-        n = transport().read(buffer, capacity);
+        n = readNpaAnswer(transport(), 2000, buffer, capacity, &timing);
         uint8_t flags = 0;
         if (ByteReader(replySpan(buffer, n, capacity)).byteAt(3, flags) && flags == kErrorFlagsD4) {
             refused = true;
@@ -218,7 +223,6 @@ int PSSDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
     if (transport().open(m_Path) != 0)
         return -1;
     transport().write(survey_requests::kForwardedSurvey, sizeof survey_requests::kForwardedSurvey);
-    environment().sleepMs(2000);
 
     // A forwarded reply carries flags, class, command, sub-channel and three
     // further bytes, then the inner reply packet from body byte 7; its echo of
@@ -241,7 +245,8 @@ int PSSDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
         }
         return false;
     };
-    out = readNpaStream(transport(), 4, NpaHeaderMode::WholeHeader, accept);
+    out = readNpaStreamAfter(transport(), 2000, 4, NpaHeaderMode::WholeHeader, accept,
+                             [this](unsigned ms) { environment().sleepMs(ms); });
     transport().close();
     return out.empty() ? -1 : toLength(out.size());
 }
@@ -251,8 +256,7 @@ int PSSDWirelessDevice::wifiSupport(uint8_t* buffer, size_t capacity) {
         return -1;
     transport().write(survey_requests::kForwardedSupportQuery,
                       sizeof survey_requests::kForwardedSupportQuery);
-    environment().sleepMs(1000);
-    int n = transport().read(buffer, capacity);
+    int n = readNpaAnswer(transport(), 1000, buffer, capacity);
     transport().close();
     uint8_t last = 0;
     ByteSpan reply = replySpan(buffer, n, capacity);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace qor {
@@ -19,6 +20,13 @@ class CommTransport {
     // connector error, or after more than 4 s without new data. Returns the
     // count placed (0..size), never negative.
     virtual int read(uint8_t* buffer, size_t size) = 0;
+    // Returns as soon as some bytes have arrived (up to `size`), or 0 once
+    // the CLOCK_REALTIME time `until` has come or the connector failed.
+    // Pipes that hand out what they hold at once may just read.
+    virtual int readArrived(uint8_t* buffer, size_t size, const timespec& until) {
+        (void)until;
+        return read(buffer, size);
+    }
     // Writes the whole request; returns what the connector reported
     // (bytes written, or a negative value / 0 on failure).
     virtual int write(const uint8_t* buffer, size_t size) = 0;

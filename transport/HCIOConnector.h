@@ -32,6 +32,10 @@ class HCIOConnector {
     virtual int close() = 0;
     virtual int read(uint8_t* buffer, size_t size) = 0;
     virtual int query(uint8_t* buffer, size_t size) = 0;
+    // What has arrived already, up to `size` bytes, without waiting: the
+    // count (0 when nothing is there), or negative on an error. The node is
+    // non-blocking, so its read does exactly that.
+    virtual int readAvailable(uint8_t* buffer, size_t size) { return read(buffer, size); }
     virtual int write(const uint8_t* buffer, size_t size) = 0;
     // Timeout in microseconds on the device node, milliseconds over libusb.
     virtual IoStatus waitReadable(uint32_t timeout) = 0;

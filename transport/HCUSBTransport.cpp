@@ -207,6 +207,34 @@ int HCUSBTransport::read(uint8_t* buffer, size_t size) {
     return static_cast<int>(got);
 }
 
+int HCUSBTransport::readArrived(uint8_t* buffer, size_t size, const timespec& until) {
+    if (!m_Connector || !buffer || size == 0)
+        return 0;
+    for (;;) {
+        int n = m_Connector->readAvailable(buffer, size);
+        if (n > 0)
+            return n > static_cast<int>(size) ? static_cast<int>(size) : n;
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        int64_t left = (static_cast<int64_t>(until.tv_sec) - now.tv_sec) * 1000000 +
+                       (until.tv_nsec - now.tv_nsec) / 1000;
+        if (left <= 0)
+            return 0;
+        // The node waits in microseconds and wakes at the first byte; libusb
+        // waits in milliseconds as a bulk read that brings the bytes with it.
+        uint32_t step;
+        if (m_Connector->kind() == CONNECTOR_USBLP) {
+            step = static_cast<uint32_t>(left < kLongestNodeWait ? left : kLongestNodeWait);
+        } else {
+            int64_t ms = (left + 999) / 1000;
+            step = static_cast<uint32_t>(ms < kWaitStep ? ms : kWaitStep);
+        }
+        IoStatus ready = m_Connector->waitReadable(step);
+        if (ready != IO_READABLE && ready != IO_TIMEOUT)
+            return 0;
+    }
+}
+
 int HCUSBTransport::write(const uint8_t* buffer, size_t size) {
     if (!m_Connector)
         return -1;

@@ -48,6 +48,7 @@ class HCUSBTransport : public CommTransport {
     int open(const std::string& path) override;
     int close() override;
     int read(uint8_t* buffer, size_t size) override;
+    int readArrived(uint8_t* buffer, size_t size, const timespec& until) override;
     int write(const uint8_t* buffer, size_t size) override;
     ~HCUSBTransport() override;
 

@@ -168,6 +168,14 @@ int LibUsbConnector::read(uint8_t* buffer, size_t size) {
     return static_cast<int>(size);
 }
 
+int LibUsbConnector::readAvailable(uint8_t* buffer, size_t size) {
+    uint64_t held = m_Ring.used();
+    if (held < size)
+        size = static_cast<size_t>(held);
+    m_Ring.get(buffer, size);
+    return static_cast<int>(size);
+}
+
 int LibUsbConnector::query(uint8_t*, size_t) {
     return 0;
 }

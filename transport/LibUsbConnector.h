@@ -33,6 +33,8 @@ class LibUsbConnector : public HCIOConnector {
     // Takes `size` bytes from the ring, bulk-reading (10 s waits) while it
     // holds fewer; returns fewer when the device goes quiet or fails.
     int read(uint8_t* buffer, size_t size) override;
+    // The bytes already held from earlier bulk reads; no bus traffic.
+    int readAvailable(uint8_t* buffer, size_t size) override;
     // Unsupported: returns 0 and changes nothing.
     int query(uint8_t* buffer, size_t size) override;
     // Bulk-writes in chunks of the packet size. A chunk that times out

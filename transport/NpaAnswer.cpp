@@ -13,6 +13,8 @@ constexpr size_t kEchoSize = 6;
 // A stream keeps each packet's bytes after its flags byte, so there the
 // inner answer of a forwarded request sits 4 bytes earlier than in a packet.
 constexpr size_t kStreamForwardedOffset = kForwardedAnswerOffset - 4;
+constexpr uint8_t kFlagError = 0x80;
+constexpr uint8_t kFlagMore = 0x20;
 
 bool sameBytes(ByteSpan a, ByteSpan b) {
     return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
@@ -106,6 +108,23 @@ bool streamAnswerData(ByteSpan request, ByteSpan collected, ByteSpan& data) {
     // A direct answer lost its header and flags byte to the stream reader,
     // which keeps no error packet: what is left starts at the class byte.
     return echoedData(reader, echo.from(1), data);
+}
+
+bool npaAnswerComplete(ByteSpan bytes) {
+    ByteReader reader(bytes);
+    uint8_t next = 0;
+    while (reader.peekU8(next) && next != kNpaStartByte)
+        reader.skip(1);
+    NpaPacket packet;
+    while (readNpaPacket(reader, packet)) {
+        uint8_t flags = 0;
+        // An empty packet is passed over, as the stream reading does.
+        if (!ByteReader(packet.body).peekU8(flags))
+            continue;
+        if ((flags & kFlagError) || !(flags & kFlagMore))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace qor

@@ -29,6 +29,12 @@ struct NpaPacket {
 // is there.
 bool readNpaPacket(ByteReader& reader, NpaPacket& out);
 
+// Whether `bytes` (what one exchange has read so far) hold a whole answer by
+// its framing: after any noise before the first start byte, whole packets
+// up to one that announces no further packet (flags bit 0x20 clear) or is an
+// error packet (bit 0x80). A forwarded answer is whole with its outer packet.
+bool npaAnswerComplete(ByteSpan bytes);
+
 // Checks the bytes one exchange read (`reply`, packets with their headers)
 // as the answer to the read request `request` (A5 00 06 50 E0 D8 00 group
 // item, or that wrapped in a forwarding packet). The answer counts only

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+
+#include "NpaAnswer.h"
 
 namespace qor {
 
@@ -11,25 +14,138 @@ namespace {
 constexpr uint8_t kNpaStart = 0xA5;
 constexpr uint8_t kFlagError = 0x80;
 constexpr uint8_t kFlagMore = 0x20;
-constexpr unsigned kStreamSleepSeconds = 2;
+constexpr unsigned kStreamPauseMs = 2000;
+// The transport's read window gives up once the whole-second clock has
+// moved more than 4 s past the second in which it last waited afresh.
+constexpr time_t kWindowSeconds = 5;
+// Bytes that follow a whole answer are taken within this grace (a printer
+// that sends more than it announced sends it right behind the answer).
+constexpr long kGraceNs = 20L * 1000 * 1000;
 
-void sleepWhole(unsigned seconds) {
-    // sleep() may return early on a signal; finish the rest.
-    while (seconds > 0)
-        seconds = ::sleep(seconds);
+timespec realNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
 }
+
+bool before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+timespec plusNs(timespec t, long ns) {
+    t.tv_nsec += ns;
+    while (t.tv_nsec >= 1000000000L) {
+        t.tv_nsec -= 1000000000L;
+        ++t.tv_sec;
+    }
+    return t;
+}
+
+// The end of the read window that starts afresh at `from`.
+timespec windowEnd(const timespec& from) {
+    timespec end{};
+    end.tv_sec = from.tv_sec + kWindowSeconds;
+    return end;
+}
+
+void sleepUntil(const timespec& until) {
+    // Absolute, so a signal that cuts a sleep short costs nothing.
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+// Serves bytes already taken off the pipe before reading on.
+class PrimedTransport : public CommTransport {
+  public:
+    PrimedTransport(CommTransport& inner, std::vector<uint8_t> held)
+        : m_Inner(inner), m_Held(std::move(held)) {}
+    int open(const std::string& path) override { return m_Inner.open(path); }
+    int close() override { return m_Inner.close(); }
+    int write(const uint8_t* buffer, size_t size) override { return m_Inner.write(buffer, size); }
+    int read(uint8_t* buffer, size_t size) override {
+        size_t n = 0;
+        while (n < size && m_Next < m_Held.size())
+            buffer[n++] = m_Held[m_Next++];
+        if (n == size)
+            return static_cast<int>(n);
+        int more = m_Inner.read(buffer + n, size - n);
+        return static_cast<int>(n) + (more > 0 ? more : 0);
+    }
+
+  private:
+    CommTransport& m_Inner;
+    std::vector<uint8_t> m_Held;
+    size_t m_Next = 0;
+};
 }  // namespace
 
+void waitOut(const NpaTiming& timing) {
+    if (before(realNow(), timing.patience))
+        sleepUntil(timing.patience);
+}
+
+unsigned msUntil(const NpaTiming& timing) {
+    timespec now = realNow();
+    if (!before(now, timing.patience))
+        return 0;
+    long long ms = (static_cast<long long>(timing.patience.tv_sec) - now.tv_sec) * 1000 +
+                   (timing.patience.tv_nsec - now.tv_nsec + 999999) / 1000000;
+    return ms > 0 ? static_cast<unsigned>(ms) : 0;
+}
+
+int readNpaAnswer(CommTransport& transport, unsigned sleepMs, uint8_t* buffer, size_t capacity,
+                  NpaTiming* timing) {
+    // The window would start after the sleep, and again at every arrival;
+    // the sleep after the previous exchange's whole time, when that is later.
+    timespec windowFrom = realNow();
+    if (timing && before(windowFrom, timing->patience))
+        windowFrom = timing->patience;
+    windowFrom = plusNs(windowFrom, static_cast<long>(sleepMs) * 1000000L);
+    size_t got = 0;
+    bool complete = false;
+    while (got < capacity) {
+        if (npaAnswerComplete(ByteSpan(buffer, got))) {
+            complete = true;
+            break;
+        }
+        int n = transport.readArrived(buffer + got, capacity - got, windowEnd(windowFrom));
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
+        timespec now = realNow();
+        if (before(windowFrom, now))
+            windowFrom = now;
+    }
+    if (complete) {
+        // A printer that sends more than it announced: take what follows
+        // at once, as the full window would have.
+        const timespec graceEnd = plusNs(realNow(), kGraceNs);
+        while (got < capacity) {
+            int n = transport.readArrived(buffer + got, capacity - got, graceEnd);
+            if (n <= 0)
+                break;
+            got +=
+                static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
+            timespec now = realNow();
+            if (before(windowFrom, now))
+                windowFrom = now;
+        }
+    }
+    if (timing) {
+        timing->patience = windowEnd(windowFrom);
+        timing->complete = complete;
+    }
+    return static_cast<int>(got);
+}
+
 int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uint8_t* request,
-                    size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity) {
+                    size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity,
+                    NpaTiming* timing) {
     if (transport.open(path) != 0)
         return -1;
     transport.write(request, requestLength);
-    sleepWhole(sleepSeconds);
-    int got = transport.read(buffer, capacity);
+    int got = readNpaAnswer(transport, sleepSeconds * 1000, buffer, capacity, timing);
     transport.close();
-    if (got < 0)
-        got = 0;
     return got;
 }
 
@@ -43,20 +159,48 @@ int exchangeNpaStream(CommTransport& transport, const std::string& path, const u
         return 0;
     }
     transport.write(request, requestLength);
-    sleepWhole(kStreamSleepSeconds);
-    std::vector<uint8_t> kept = readNpaStream(
-        transport, windowSeconds, NpaHeaderMode::StartByteFirst,
+    std::vector<uint8_t> kept = readNpaStreamAfter(
+        transport, kStreamPauseMs, windowSeconds, NpaHeaderMode::StartByteFirst,
         [](ByteSpan body, std::vector<uint8_t>& out) {
             ByteSpan afterFlags = body.from(1);
             out.insert(out.end(), afterFlags.begin(), afterFlags.end());
             return true;
         },
-        [] { return std::time(nullptr); }, note);
+        [](unsigned ms) { sleepUntil(plusNs(realNow(), static_cast<long>(ms) * 1000000L)); }, note);
     transport.close();
     if (kept.empty())
         return 0;
     reply = std::move(kept);
     return static_cast<int>(reply.size());
+}
+
+std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, unsigned pauseMs,
+                                        unsigned windowSeconds, NpaHeaderMode mode,
+                                        const NpaAcceptRule& accept,
+                                        const std::function<void(unsigned ms)>& pause,
+                                        NpaStreamNote* note) {
+    const timespec pauseEnd = plusNs(realNow(), static_cast<long>(pauseMs) * 1000000L);
+    uint8_t first = 0;
+    if (transport.readArrived(&first, 1, pauseEnd) == 1) {
+        // The answer has begun: read it now, but keep the window open as
+        // long as after a full pause.
+        PrimedTransport primed(transport, {first});
+        unsigned extra = (pauseMs + 999) / 1000;
+        std::vector<uint8_t> kept = readNpaStream(
+            primed, windowSeconds + extra, mode, accept, [] { return std::time(nullptr); }, note);
+        if (note)
+            note->heard = true;
+        return kept;
+    }
+    timespec now = realNow();
+    if (before(now, pauseEnd)) {
+        long long ms = (static_cast<long long>(pauseEnd.tv_sec) - now.tv_sec) * 1000 +
+                       (pauseEnd.tv_nsec - now.tv_nsec + 999999) / 1000000;
+        if (ms > 0 && pause)
+            pause(static_cast<unsigned>(ms));
+    }
+    return readNpaStream(
+        transport, windowSeconds, mode, accept, [] { return std::time(nullptr); }, note);
 }
 
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,

@@ -24,13 +24,44 @@ struct NpaStreamNote {
     bool errorAnswer = false;  // an error packet (flags bit 0x80) ended the reading
 };
 
-// open, write, sleep `sleepSeconds`, one read of up to `capacity` bytes,
-// close. Returns the bytes read, or -1 when the device can't be opened.
+// How exchanges go in time. The printer is given a fixed sleep and then a
+// read window that every arrival starts again; that is the deadline by which
+// an answer must be complete, but a complete answer ends the exchange at
+// once. `patience` is when the exchange would have ended had it waited the
+// whole sleep and window, counted from when it would have begun had every
+// earlier exchange given in the same NpaTiming done so (its `patience` on
+// entry). A caller whose answer is not yet the awaited state waits until
+// then before its next try (waitOut), so a printer that is slow to get there
+// gets as much time as ever; a final answer ends the command early.
+struct NpaTiming {
+    timespec patience{};    // CLOCK_REALTIME
+    bool complete = false;  // the answer was whole by its framing
+};
+
+// Sleeps until `timing.patience` (nothing when it has passed).
+void waitOut(const NpaTiming& timing);
+
+// open, write, then read from right after the write until the answer is
+// whole by its framing (and trailing bytes within a short grace), the
+// buffer is full, or the deadline of `sleepSeconds` plus the read window
+// has passed; close. Returns the bytes read, or -1 when the device can't be
+// opened. `timing`, when given, tells how the exchange went in time.
 int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uint8_t* request,
-                    size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity);
+                    size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity,
+                    NpaTiming* timing = nullptr);
+
+// The reading half of exchangeNpaOnce, right after the write, with the
+// sleep in milliseconds.
+int readNpaAnswer(CommTransport& transport, unsigned sleepMs, uint8_t* buffer, size_t capacity,
+                  NpaTiming* timing = nullptr);
+
+// Milliseconds from now to `timing.patience` (0 when it has passed), for
+// callers that pause through their own sleep.
+unsigned msUntil(const NpaTiming& timing);
 
 // open (on failure "D [QOR] Failed to open usb device '%s'!\n" on standard
-// error and 0), write, sleep 2 s, readNpaStream in start-byte-first mode
+// error and 0), write, readNpaStream after a 2 s pause (cut short by the
+// first answer byte) in start-byte-first mode
 // keeping every packet's bytes after its flags byte, close. `reply` receives
 // the kept bytes; returns their count (0 when nothing was kept, and then
 // `reply` is left untouched). `note`, when given, tells what came besides.
@@ -53,6 +84,16 @@ using NpaAcceptRule = std::function<bool(ByteSpan body, std::vector<uint8_t>& ke
 // start. Returns the kept bytes.
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept);
+
+// The stream reading right after a write: waits up to `pauseMs` for the
+// first answer byte and then reads as readNpaStream does, the window
+// lengthened by the pause so that it closes no earlier than after a full
+// pause. `pause` sleeps when nothing came (tests give their own).
+std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, unsigned pauseMs,
+                                        unsigned windowSeconds, NpaHeaderMode mode,
+                                        const NpaAcceptRule& accept,
+                                        const std::function<void(unsigned ms)>& pause,
+                                        NpaStreamNote* note = nullptr);
 
 // The clock that bounds the window, in whole seconds (std::time by default).
 using NpaClock = std::function<time_t()>;

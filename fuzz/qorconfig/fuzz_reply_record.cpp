@@ -72,6 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(mode & 4 ? answer.data == reply + 7 : answer.data == reply + at + 11);
     }
 
+    // Whether an exchange may stop reading: once whole, more bytes after
+    // the answer never make it incomplete again.
+    if (qor::npaAnswerComplete(qor::ByteSpan(reply, count / 2)))
+        check(qor::npaAnswerComplete(qor::ByteSpan(reply, count)));
+
     // The commands print what they find; keep it off the run.
     FILE* realOut = stdout;
     FILE* realErr = stderr;

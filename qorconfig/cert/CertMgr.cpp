@@ -405,16 +405,17 @@ int CertMgr::callMethod(const std::string& xml, std::string& response, unsigned 
         return 0;
     }
     m_Transport->write(request.data(), request.size());
-    m_Sleeper(kAfterWriteSleep);
     NpaStreamNote note;
-    std::vector<uint8_t> reply = readNpaStream(
-        *m_Transport, windowSeconds, NpaHeaderMode::StartByteFirst,
+    // The pause after writing ends at the answer's first byte; the sleeper
+    // takes only what is left of it when nothing came.
+    std::vector<uint8_t> reply = readNpaStreamAfter(
+        *m_Transport, kAfterWriteSleep * 1000, windowSeconds, NpaHeaderMode::StartByteFirst,
         [](ByteSpan body, std::vector<uint8_t>& kept) {
             ByteSpan data = body.from(1);  // everything after the flags byte
             kept.insert(kept.end(), data.begin(), data.end());
             return true;
         },
-        [] { return std::time(nullptr); }, &note);
+        [this](unsigned ms) { m_Sleeper((ms + 999) / 1000); }, &note);
     m_Transport->close();
     m_Heard = m_Heard || note.heard;
     if (reply.empty())

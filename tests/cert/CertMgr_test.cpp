@@ -130,10 +130,11 @@ TEST_F(CertMgrFixture, EveryTemplateGoesOutByteForByte) {
     EXPECT_EQ(xmlOfWrite(5), kGolden520);
     EXPECT_EQ(xmlOfWrite(6), kGolden420);
     EXPECT_EQ(xmlOfWrite(7), kGolden400);
-    // Every exchange opened the configured path, slept 2 s and closed.
+    // Every exchange opened the configured path and closed; answered at
+    // once, none waited out its pause.
     EXPECT_EQ(transport.m_Opened, std::vector<std::string>(8, "/dev/usb/lp0"));
     EXPECT_EQ(transport.m_Closes, 8);
-    EXPECT_EQ(sleeps, std::vector<unsigned>(8, 2u));
+    EXPECT_TRUE(sleeps.empty());
 }
 
 TEST_F(CertMgrFixture, GenerateDeletesSameFriendlyNameFirstThenSendsFieldsInWireOrder) {

@@ -338,7 +338,10 @@ TEST_F(QorconfigE2E, ResetRejectedTriesTwiceFiftySecondsApart) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(userLines(r.err), "qorconfig: the printer did not confirm the reset after 2 tries\n");
     EXPECT_EQ(settingRequests(r.journal).size(), 2u) << describe(r.journal);
-    EXPECT_GE(r.seconds, 60.0);
+    // The first try keeps its whole time before the pause; the second ends
+    // at its answer.
+    EXPECT_GE(r.seconds, 59.0);
+    EXPECT_LT(r.seconds, 62.0);
 }
 
 TEST_F(QorconfigE2E, AdapterReadyOnSecondPollAfterTenSeconds) {
@@ -416,6 +419,10 @@ TEST_F(QorconfigE2E, ShowsAddressAfterTwoEmptyPolls) {
     auto requests = settingRequests(r.journal);
     ASSERT_EQ(requests.size(), 3u) << describe(r.journal);
     EXPECT_EQ(requests[0].hex, forwarded(readRequest("0A02")));
+    // Each empty address keeps its try's whole time (3 s and the read
+    // window); the address itself ends the command at once.
+    EXPECT_GE(r.seconds, 15.0);
+    EXPECT_LT(r.seconds, 17.5);
 }
 
 TEST_F(QorconfigE2E, ShowsAddressOfRefusingDirectPrinterAfterRetry) {

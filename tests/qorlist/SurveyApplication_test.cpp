@@ -151,7 +151,7 @@ TEST(SurveyAttempts, FallbackToTheDirectKindStillReportsCtypeTwo) {
     EXPECT_EQ(env.m_Transport.m_Opened, (std::vector<std::string>{"/dev/usb/lp3", "/dev/usb/lp3"}));
     ASSERT_EQ(env.m_Transport.m_Writes.size(), 1u);
     EXPECT_EQ(env.m_Transport.m_Writes[0].size(), 9u);
-    EXPECT_EQ(env.m_Sleeps, std::vector<unsigned>{1500});
+    EXPECT_TRUE(env.m_Sleeps.empty());   // the answer came at once
     EXPECT_EQ(env.m_Events.size(), 8u);  // four devices over the run
 }
 

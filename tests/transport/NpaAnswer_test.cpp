@@ -133,5 +133,33 @@ TEST(StreamAnswer, DirectAndForwardedCollectedBytes) {
     }
 }
 
+// When an exchange may stop reading: a whole answer by its framing.
+TEST(NpaAnswerComplete, ByFramingAlone) {
+    const Bytes more = {0xA5, 0x00, 0x03, 0x70, 0xE0, 0x64};  // flags 0x20: more follows
+    const Bytes last = {0xA5, 0x00, 0x03, 0x50, 0xE0, 0x65};
+    struct Row {
+        const char* name;
+        Bytes bytes;
+        bool complete;
+    } rows[] = {
+        {"nothing", {}, false},
+        {"header only", {0xA5, 0x00, 0x0C}, false},
+        {"one byte short", Bytes(kAnswer.begin(), kAnswer.end() - 1), false},
+        {"whole", kAnswer, true},
+        {"whole after noise", concat({{0x00, 0x11}, kAnswer}), true},
+        {"whole with trailing bytes", concat({kAnswer, {0x00}}), true},
+        {"forwarded, outer whole", kForwardedAnswer, true},
+        {"forwarded, outer short", Bytes(kForwardedAnswer.begin(), kForwardedAnswer.end() - 2),
+         false},
+        {"more announced, none yet", more, false},
+        {"more announced, then the last", concat({more, more, last}), true},
+        {"error answer", {0xA5, 0x00, 0x06, 0xD4, 0xE0, 0xD8, 0x00, 0x0A, 0x02}, true},
+        {"empty packet passed over", {0xA5, 0x00, 0x00}, false},
+        {"stray start byte swallows the answer", concat({{0xA5}, kAnswer}), false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(npaAnswerComplete(ByteSpan(row.bytes)), row.complete) << row.name;
+}
+
 }  // namespace
 }  // namespace qor

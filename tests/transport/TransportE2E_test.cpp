@@ -142,18 +142,16 @@ TEST_F(TransportEndToEnd, BothExchangesOverTheDeviceNode) {
                std::string("stream:") + kSsidRead + ":3"});
     auto s = steps(r.out);
     ASSERT_EQ(s.size(), 3u) << r.out;
-    // The raw reply, header included; short of the buffer, so it comes after the window.
+    // The raw reply, header included; whole by its length, so it ends there.
     EXPECT_EQ(s[0].kind, "ONCE");
     EXPECT_EQ(s[0].count, 16);
     EXPECT_EQ(s[0].hex, "A5000D50E0D80028080005486F6D6500");
-    EXPECT_GE(s[0].ms, 3900);
-    EXPECT_LT(s[0].ms, 7000);
+    EXPECT_LT(s[0].ms, 500);
     // The stream keeps what follows each flags byte and stops at once after
-    // the last packet: the 2 s sleep and little more.
+    // the last packet.
     EXPECT_EQ(s[1].count, 3);
     EXPECT_EQ(s[1].hex, "E0DA01");
-    EXPECT_GE(s[1].ms, 1900);
-    EXPECT_LT(s[1].ms, 3500);
+    EXPECT_LT(s[1].ms, 500);
     EXPECT_EQ(s[2].hex, "E0D800280800024100");  // the write took effect
     // One open per request, and the last release says so once.
     EXPECT_EQ(r.err, "D [QOR] Destroying last instance of usb transport.\n");
@@ -280,13 +278,47 @@ TEST_F(TransportEndToEnd, BothExchangesOverLibUsb) {
               "A5000B70E0D8002839000361626"
               "3"
               "E0646566");
-    // Short of the buffer: the connector's own 10 s wait, then the window.
+    // Whole by the outer packet's length: no wait for the rest of the buffer.
     EXPECT_EQ(s[2].hex,
               "A50017"
               "50E06302000010"
               "A5000D50E0D80028080005486F6D6500");
-    EXPECT_GE(s[2].ms, 13500);
-    EXPECT_LT(s[2].ms, 20000);
+    EXPECT_LT(s[2].ms, 1000);
     std::string j = journal();
     EXPECT_NE(j.find("\"kind\":\"preamble\""), std::string::npos) << j;
+}
+
+// A one-shot exchange ends when the answer is whole by its framing, however
+// it arrives, and waits the sleep plus the read window when it is not.
+TEST_F(TransportEndToEnd, OnceEndsAtTheWholeAnswer) {
+    const std::string ssid = std::string("once:") + kSsidRead;
+    const std::string forwarded = std::string("once:") + kForward + "A5000650E0D8002839";
+    struct Row {
+        const char* name;
+        std::string scenario;
+        std::string step;
+        std::string hex;  // empty: nothing comes
+        long minMs, maxMs;
+    } rows[] = {
+        {"split over writes with gaps", "kind = direct\nssid = A\nfault = request:1 split 150\n",
+         ssid + ":0:255", "A5000A50E0D800280800024100", 1700, 2600},
+        {"more packets announced", "kind = forward\nsurvey_forward = abcdef\nsurvey_packets = 3\n",
+         forwarded + ":0:255",
+         "A5001470E0630200000DA5000A70E0D800283900026162"
+         "A5000470E06364"
+         "A5000450E06566",
+         0, 500},
+        {"slow, inside the deadline", "kind = direct\nssid = A\nfault = request:1 delay 5500\n",
+         ssid + ":2:255", "A5000A50E0D800280800024100", 5400, 6200},
+        {"silent: sleep plus window", "kind = direct\nssid = A\nfault = request:1 silent\n",
+         ssid + ":2:255", "", 5900, 7100},
+    };
+    for (const Row& row : rows) {
+        RunResult r = probe(row.scenario, "/dev/usb/lp0", {row.step});
+        auto s = steps(r.out);
+        ASSERT_EQ(s.size(), 1u) << row.name << r.out;
+        EXPECT_EQ(s[0].hex, row.hex) << row.name;
+        EXPECT_GE(s[0].ms, row.minMs) << row.name;
+        EXPECT_LT(s[0].ms, row.maxMs) << row.name;
+    }
 }
