@@ -4,7 +4,7 @@
 #include <string>
 
 #include "HCUSBTransport.h"
-#include "NpaAnswer.h"
+#include "NpaPacket.h"
 #include "StatusQueries.h"
 #include "qor/ByteReader.h"
 
@@ -15,8 +15,8 @@ namespace {
 // One exchange; a failed open counts as nothing read. Returns the reply.
 ByteSpan exchange(WirelessConfigurator& configurator, const std::vector<uint8_t>& request,
                   unsigned sleepSeconds, std::vector<uint8_t>& buffer) {
-    int got = configurator.link().exchangeOnce(request.data(), request.size(), sleepSeconds,
-                                               buffer.data(), buffer.size());
+    int got = configurator.channel().exchangeOnce(request, sleepSeconds * 1000, buffer.data(),
+                                                  buffer.size());
     if (got < 0)
         got = 0;
     if (static_cast<size_t>(got) > buffer.size())
@@ -289,7 +289,7 @@ int showSsid(WirelessConfigurator& c) {
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
         if (attempt > 1)
-            c.link().waitOutLastTry();
+            c.channel().waitOutLastTry();
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         tries.count(got);
@@ -331,8 +331,8 @@ int waitAdapter(WirelessConfigurator& c) {
             return 0;
         }
         if (attempt < kTries) {
-            c.link().waitOutLastTry();
-            c.sleep(10);
+            c.channel().waitOutLastTry();
+            c.channel().pause(10 * 1000);
         }
     }
     c.setOutcome(tries.giveUp(Failure::AdapterNotReady));
@@ -347,7 +347,7 @@ int waitConnected(WirelessConfigurator& c) {
     int state = 0;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         if (attempt > 1)
-            c.link().waitOutLastTry();
+            c.channel().waitOutLastTry();
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         uint8_t last = 0;
@@ -380,7 +380,7 @@ int readIpAddress(WirelessConfigurator& c, std::string& address) {
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
         if (attempt > 1)
-            c.link().waitOutLastTry();
+            c.channel().waitOutLastTry();
         std::fill(buffer.begin(), buffer.end(), 0);
         ByteSpan data;
         Got got = judgeRead(request, exchange(c, request, 3, buffer), data);
@@ -419,8 +419,10 @@ int showIpAddress(WirelessConfigurator& c) {
 }
 
 int resetPrinter(WirelessConfigurator& c) {
-    std::vector<uint8_t> request = c.forwardRequest(
-        {0xA5, 0x00, 0x0A, 0x50, 0xE0, 0xDA, 0x01, 0x06, 0x14, 0x00, 0x00, 0x01, 0x01});
+    // One record: group 06, item 14, the value 01.
+    const uint8_t record[] = {0x06, 0x14, 0x00, 0x00, 0x01, 0x01};
+    std::vector<uint8_t> request =
+        c.forwardRequest(npaWriteRequest(ByteSpan(record, sizeof record)));
     std::vector<uint8_t> buffer(255, 0);
     const int kTries = 2;
     Tries tries;
@@ -435,8 +437,8 @@ int resetPrinter(WirelessConfigurator& c) {
             return 0;
         }
         if (attempt < kTries) {
-            c.link().waitOutLastTry();
-            c.sleep(50);
+            c.channel().waitOutLastTry();
+            c.channel().pause(50 * 1000);
         }
     }
     c.setOutcome(

@@ -38,7 +38,7 @@ int loadNpaFile(ConfigDetails& configuration, const std::string& path, std::stri
 int sendNPA(WirelessConfigurator& configurator, const uint8_t* bytes, size_t count,
             unsigned windowSeconds) {
     std::vector<uint8_t> reply;
-    int got = configurator.link().exchangeStream(bytes, count, reply, windowSeconds);
+    int got = configurator.channel().exchangeStream(ByteSpan(bytes, count), reply, windowSeconds);
     if (got < 0 || static_cast<size_t>(got) > reply.size())
         got = static_cast<int>(reply.size());
     std::fprintf(stderr, "D [QOR] sendNPA response (%d bytes)\n", got);

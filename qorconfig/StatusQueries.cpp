@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ByteRoutines.h"
-#include "NpaAnswer.h"
+#include "NpaPacket.h"
 
 namespace qor {
 
@@ -41,11 +41,11 @@ Query queryExchange(WirelessConfigurator& configurator, uint8_t group, uint8_t i
     std::fputs(firstLine, stderr);
     Query q;
     q.request = configurator.readRequest(group, item);
-    int count = configurator.link().exchangeStream(q.request.data(), q.request.size(), q.reply, 3);
+    int count = configurator.channel().exchangeStream(q.request, q.reply, 3);
     if (count < 0 || static_cast<size_t>(count) > q.reply.size())
         count = static_cast<int>(q.reply.size());
     q.reply.resize(static_cast<size_t>(count));
-    NpaStreamNote note = configurator.link().lastStreamNote();
+    NpaStreamNote note = configurator.channel().lastStreamNote();
     q.heard = count > 0 || note.heard;
     q.errorAnswer = count == 0 && note.errorAnswer;
     std::fprintf(stderr, responseFormat, count);

@@ -7,6 +7,7 @@
 
 #include "ByteRoutines.h"
 #include "InputChecks.h"
+#include "NpaPacket.h"
 #include "PasswordPrompt.h"
 #include "qor/ByteReader.h"
 
@@ -14,7 +15,6 @@ namespace qor {
 
 ConfiguratorHooks ConfiguratorHooks::process() {
     ConfiguratorHooks hooks;
-    hooks.sleep = [](unsigned seconds) { ::sleep(seconds); };
     hooks.readPassword = [] { return readHiddenLine(STDIN_FILENO); };
     hooks.certificateLists = [](const std::string& path) { return makeCertificateLists(path); };
     return hooks;
@@ -25,8 +25,9 @@ WirelessConfigurator::WirelessConfigurator(const ConfigDetails& configuration)
                            ConfiguratorHooks::process()) {}
 
 WirelessConfigurator::WirelessConfigurator(const ConfigDetails& configuration,
-                                           std::unique_ptr<NpaLink> link, ConfiguratorHooks hooks)
-    : m_Config(configuration), m_Link(std::move(link)), m_Hooks(std::move(hooks)) {}
+                                           std::unique_ptr<NpaChannel> channel,
+                                           ConfiguratorHooks hooks)
+    : m_Config(configuration), m_Channel(std::move(channel)), m_Hooks(std::move(hooks)) {}
 
 std::string maskSecret(const std::string& text) {
     return std::string(text.size(), '*');
@@ -48,12 +49,8 @@ void WirelessConfigurator::appendBytes(size_t count, const uint8_t* bytes, bool 
 
 size_t WirelessConfigurator::appendRecord(uint8_t group, uint8_t item,
                                           const std::vector<uint8_t>& value, size_t secretBytes) {
-    ByteWriter header;
-    header.writeU8(group);
-    header.writeU8(item);
-    header.writeU8(0x00);
-    header.writeBE16(static_cast<uint16_t>(value.size()));
-    appendBytes(header.size(), header.bytes().data());
+    std::vector<uint8_t> header = npaRecordHeader(group, item, value.size());
+    appendBytes(header.size(), header.data());
     size_t secret = secretBytes < value.size() ? secretBytes : value.size();
     appendBytes(secret, value.data(), true);
     appendBytes(value.size() - secret, value.data() + secret);
@@ -332,45 +329,24 @@ void WirelessConfigurator::prepend(const std::vector<uint8_t>& header) {
 }
 
 size_t WirelessConfigurator::frameSet(size_t n) {
-    ByteWriter header;
-    header.writeU8(0xA5);
-    header.writeBE16(static_cast<uint16_t>(n + 4));
-    header.writeBytes("\x50\xE0\xDA\x01", 4);
-    prepend(header.bytes());
-    return n + 7;
+    prepend(npaWriteHeader(n));
+    return n + kNpaWriteHeaderSize;
 }
-
-namespace {
-
-std::vector<uint8_t> forwardHeader(size_t m) {
-    ByteWriter header;
-    header.writeU8(0xA5);
-    header.writeBE16(static_cast<uint16_t>(m + 6));
-    header.writeBytes("\x50\xE0\x63\x02", 4);
-    header.writeBE16(static_cast<uint16_t>(m));
-    return header.take();
-}
-
-}  // namespace
 
 size_t WirelessConfigurator::frameForward(size_t m) {
     if (m_Forward != 1)
         return m;
-    prepend(forwardHeader(m));
-    return m + 9;
+    prepend(npaForwardHeader(m));
+    return m + kNpaForwardHeaderSize;
 }
 
 std::vector<uint8_t> WirelessConfigurator::forwardRequest(
     const std::vector<uint8_t>& request) const {
-    if (m_Forward != 1)
-        return request;
-    std::vector<uint8_t> wrapped = forwardHeader(request.size());
-    wrapped.insert(wrapped.end(), request.begin(), request.end());
-    return wrapped;
+    return m_Forward == 1 ? npaForwarded(request) : request;
 }
 
 std::vector<uint8_t> WirelessConfigurator::readRequest(uint8_t group, uint8_t item) const {
-    return forwardRequest({0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, group, item});
+    return forwardRequest(npaReadRequest(group, item));
 }
 
 }  // namespace qor

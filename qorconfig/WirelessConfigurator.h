@@ -20,14 +20,12 @@ constexpr uint8_t kGroup8021x = 0x2A;
 
 // What the configurator needs from the process around it, replaceable in tests.
 struct ConfiguratorHooks {
-    // Pauses between tries (the program sleeps whole seconds).
-    std::function<void(unsigned seconds)> sleep;
     // Reads the hidden password after the prompt has been written.
     std::function<std::string()> readPassword;
     // The printer's certificate lists for addValidateCert; may return null.
     std::function<std::unique_ptr<CertificateLists>(const std::string& usbPath)> certificateLists;
 
-    // Real sleep, standard input without echo, the certificate library.
+    // Standard input without echo, the certificate library.
     static ConfiguratorHooks process();
 };
 
@@ -55,8 +53,8 @@ class WirelessConfigurator {
     // Over the shared USB transport on `configuration.usbPath`, with the
     // process's hooks. `configuration` must outlive the configurator.
     explicit WirelessConfigurator(const ConfigDetails& configuration);
-    // Over any link with any hooks (tests).
-    WirelessConfigurator(const ConfigDetails& configuration, std::unique_ptr<NpaLink> link,
+    // Over any channel with any hooks (tests).
+    WirelessConfigurator(const ConfigDetails& configuration, std::unique_ptr<NpaChannel> channel,
                          ConfiguratorHooks hooks);
 
     void clearMessage();
@@ -98,14 +96,10 @@ class WirelessConfigurator {
     // One flag per message byte: true for password and key bytes.
     const std::vector<bool>& secretMask() const { return m_Secret; }
     const ConfigDetails& config() const { return m_Config; }
-    NpaLink& link() { return *m_Link; }
+    NpaChannel& channel() { return *m_Channel; }
     // What the last flow or status command made of the printer's answers.
     const Outcome& outcome() const { return m_Outcome; }
     void setOutcome(const Outcome& outcome) { m_Outcome = outcome; }
-    void sleep(unsigned seconds) {
-        if (m_Hooks.sleep)
-            m_Hooks.sleep(seconds);
-    }
 
     // The security value that addSecurity sends (0..4) and its log name.
     static uint8_t securityValue(const std::string& security, const std::string& encryption);
@@ -122,7 +116,7 @@ class WirelessConfigurator {
     std::vector<uint8_t> m_Message;
     std::vector<bool> m_Secret;
     const ConfigDetails& m_Config;
-    std::unique_ptr<NpaLink> m_Link;
+    std::unique_ptr<NpaChannel> m_Channel;
     uint32_t m_Forward = 1;
     ConfiguratorHooks m_Hooks;
     Outcome m_Outcome;

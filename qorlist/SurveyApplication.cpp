@@ -182,9 +182,9 @@ int DeviceNetConnection::runAlternate() {
 
 // ---- application ------------------------------------------------------------
 
-SurveyApplication::SurveyApplication(const ArgumentList& arguments, DeviceEnvironment& environment,
+SurveyApplication::SurveyApplication(const ArgumentList& arguments, const ChannelMaker& channels,
                                      std::FILE* out)
-    : m_Arguments(new ArgumentList(arguments)), m_Environment(environment), m_Out(out) {
+    : m_Arguments(new ArgumentList(arguments)), m_Channels(channels), m_Out(out) {
     selectDevice(0);
     selectParser(0);
 }
@@ -202,10 +202,10 @@ int SurveyApplication::selectDevice(int kind) {
     m_Device.reset();
     std::string path = m_Arguments->devicePath();
     if (kind == 0) {
-        m_Device.reset(new ISDWirelessDevice(path, m_Environment));
+        m_Device.reset(new ISDWirelessDevice(m_Channels(path)));
         return 1;
     }
-    m_Device.reset(new PSSDWirelessDevice(path, m_Environment));
+    m_Device.reset(new PSSDWirelessDevice(m_Channels(path)));
     return 2;
 }
 
@@ -228,7 +228,7 @@ QORListTask* SurveyApplication::makeTask() {
     return m_Task.get();
 }
 
-int runSurveyLister(int argc, const char* const* argv, DeviceEnvironment& environment,
+int runSurveyLister(int argc, const char* const* argv, const ChannelMaker& channels,
                     std::FILE* out) {
     ArgumentList arguments(argc, argv);
     if (arguments.wantsUsage()) {
@@ -237,7 +237,7 @@ int runSurveyLister(int argc, const char* const* argv, DeviceEnvironment& enviro
         return 0;
     }
 
-    SurveyApplication application(arguments, environment, out);
+    SurveyApplication application(arguments, channels, out);
     QORListTask* task = application.makeTask();
     if (task == nullptr)
         return 0;

@@ -105,8 +105,7 @@ class DeviceNetConnection : public QORListTask {
 class SurveyApplication {
   public:
     // Selects the direct kind of device and parser over the arguments' path.
-    SurveyApplication(const ArgumentList& arguments, DeviceEnvironment& environment,
-                      std::FILE* out);
+    SurveyApplication(const ArgumentList& arguments, const ChannelMaker& channels, std::FILE* out);
     ~SurveyApplication();
     SurveyApplication(const SurveyApplication&) = delete;
     SurveyApplication& operator=(const SurveyApplication&) = delete;
@@ -130,7 +129,7 @@ class SurveyApplication {
     std::unique_ptr<WirelessDeviceInterface> m_Device;
     std::unique_ptr<CellsInterface> m_Parser;
     std::unique_ptr<ArgumentList> m_Arguments;
-    DeviceEnvironment& m_Environment;
+    ChannelMaker m_Channels;
     std::FILE* m_Out;
 };
 
@@ -140,7 +139,7 @@ extern const char kUsageText[];
 // The whole program: usage for a first "-h"; otherwise the forwarding kind,
 // then the direct kind when that failed, the output, and "CTYPE=%d&&::&&"
 // without a newline. Returns the exit status (always 0).
-int runSurveyLister(int argc, const char* const* argv, DeviceEnvironment& environment,
+int runSurveyLister(int argc, const char* const* argv, const ChannelMaker& channels,
                     std::FILE* out);
 
 }  // namespace qor

@@ -1,43 +1,36 @@
 #include "WirelessDevice.h"
-#include <time.h>
 
-#include "HCUSBTransport.h"
-#include "NpaExchange.h"
+#include "NpaPacket.h"
 #include "qor/ByteReader.h"
 
 namespace qor {
 
-namespace survey_requests {
-const uint8_t kSurveyQuery[9] = {0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39};
-const uint8_t kDirectSupportQuery[10] = {0xA5, 0x00, 0x07, 0x50, 0xE0,
-                                         0x81, 0x00, 0x02, 0x05, 0x09};
-const uint8_t kForwardedSupportQuery[18] = {
-    0xA5, 0x00, 0x0F, 0x50, 0xE0, 0x63, 0x02, 0x00, 0x09,   // forward 9 bytes to sub-channel 2
-    0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, 0x28, 0x01};  // inner D8 query
-const uint8_t kForwardedSurvey[37] = {
-    0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10, 0xEF,
-    0xA4, 0x5B, 0x11, 0xEE, 0x00, 0xFF, 0x13, 0xEC, 0x2E,   // flags-80 lead-in packet
-    0xA5, 0x00, 0x0F, 0x50, 0xE0, 0x63, 0x02, 0x00, 0x09,   // forward 9 bytes to sub-channel 2
-    0xA5, 0x00, 0x06, 0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39};  // inner survey query
-}  // namespace survey_requests
-
 namespace {
 
-class SharedUsbEnvironment : public DeviceEnvironment {
-  public:
-    CommTransport* acquireTransport() override { return HCUSBTransport::getInstance(); }
-    void releaseTransport() override { HCUSBTransport::releaseInstance(); }
-    void sleepMs(unsigned milliseconds) override {
-        struct timespec left = {static_cast<time_t>(milliseconds / 1000),
-                                static_cast<long>(milliseconds % 1000) * 1000000L};
-        while (nanosleep(&left, &left) != 0) {
-        }
-    }
-};
+// The setting group of the wireless adapter's survey and support items.
+constexpr uint8_t kGroupWireless = 0x28;
+constexpr uint8_t kItemSurvey = 0x39;
+constexpr uint8_t kItemSupport = 0x01;
 
-// Reply flags and error echoes.
-const uint8_t kFlagError = 0x80;
-const uint8_t kClassNpa = 0xE0;
+std::vector<uint8_t> surveyQuery() {
+    return npaReadRequest(kGroupWireless, kItemSurvey);
+}
+
+std::vector<uint8_t> directSupportQuery() {
+    const uint8_t parameters[] = {0x00, 0x02, 0x05, 0x09};
+    return npaRequest(kNpaSupportQuery, ByteSpan(parameters, sizeof parameters));
+}
+
+std::vector<uint8_t> forwardedSupportQuery() {
+    return npaForwarded(npaReadRequest(kGroupWireless, kItemSupport));
+}
+
+std::vector<uint8_t> forwardedSurvey() {
+    return npaConcat(npaLeadIn(), npaForwarded(surveyQuery()));
+}
+
+// Error echoes: the flags byte a refusing printer puts where the request's
+// 0x50 was.
 const uint8_t kErrorFlagsD4 = 0xD4;
 const uint8_t kErrorFlagsD8 = 0xD8;
 
@@ -45,7 +38,7 @@ const uint8_t kErrorFlagsD8 = 0xD8;
 bool isErrorEcho(ByteSpan reply, uint8_t flags) {
     ByteReader reader(reply);
     uint8_t b3 = 0, b4 = 0;
-    return reader.byteAt(3, b3) && reader.byteAt(4, b4) && b3 == flags && b4 == kClassNpa;
+    return reader.byteAt(3, b3) && reader.byteAt(4, b4) && b3 == flags && b4 == kNpaClass;
 }
 
 bool equalsAt(ByteSpan bytes, size_t offset, ByteSpan expected) {
@@ -76,18 +69,17 @@ ByteSpan replySpan(const uint8_t* buffer, int n, size_t capacity) {
 
 }  // namespace
 
-DeviceEnvironment& sharedUsbEnvironment() {
-    static SharedUsbEnvironment environment;
-    return environment;
+const ChannelMaker& sharedUsbChannels() {
+    static const ChannelMaker maker = [](const std::string& path) {
+        return std::make_unique<NpaChannel>(path);
+    };
+    return maker;
 }
 
-WirelessDeviceInterface::WirelessDeviceInterface(const std::string& path,
-                                                 DeviceEnvironment& environment)
-    : m_Path(path), m_Environment(environment), m_Transport(environment.acquireTransport()) {}
+WirelessDeviceInterface::WirelessDeviceInterface(std::unique_ptr<NpaChannel> channel)
+    : m_Channel(std::move(channel)) {}
 
-WirelessDeviceInterface::~WirelessDeviceInterface() {
-    m_Environment.releaseTransport();
-}
+WirelessDeviceInterface::~WirelessDeviceInterface() = default;
 
 int WirelessDeviceInterface::readSurvey(std::vector<uint8_t>& out) {
     out.clear();
@@ -96,26 +88,25 @@ int WirelessDeviceInterface::readSurvey(std::vector<uint8_t>& out) {
 
 // ---- direct kind ------------------------------------------------------------
 
-ISDWirelessDevice::ISDWirelessDevice(const std::string& path, DeviceEnvironment& environment)
-    : WirelessDeviceInterface(path, environment) {}
+ISDWirelessDevice::ISDWirelessDevice(const std::string& path)
+    : ISDWirelessDevice(sharedUsbChannels()(path)) {}
+
+ISDWirelessDevice::ISDWirelessDevice(std::unique_ptr<NpaChannel> channel)
+    : WirelessDeviceInterface(std::move(channel)) {}
 
 int ISDWirelessDevice::surveyOnce(uint8_t* buffer, size_t capacity) {
-    if (transport().open(m_Path) != 0)
+    int n = channel().exchangeOnce(surveyQuery(), 3000, buffer, capacity);
+    if (n < 0)
         return 0;
-    transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-    int n = readNpaAnswer(transport(), 3000, buffer, capacity);
-    transport().close();
     if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD8))
         return -1;
     return n;
 }
 
 int ISDWirelessDevice::surveyOnceWait(uint8_t* buffer, size_t capacity) {
-    if (transport().open(m_Path) != 0)
+    int n = channel().exchangeOnce(surveyQuery(), 5000, buffer, capacity);
+    if (n < 0)
         return 0;
-    transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-    int n = readNpaAnswer(transport(), 5000, buffer, capacity);
-    transport().close();
     if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD8))
         return -1;
     return n < 9 ? -1 : n;
@@ -123,13 +114,10 @@ int ISDWirelessDevice::surveyOnceWait(uint8_t* buffer, size_t capacity) {
 
 int ISDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
     out.clear();
-    if (transport().open(m_Path) != 0)
-        return -1;
-    transport().write(survey_requests::kSurveyQuery, sizeof survey_requests::kSurveyQuery);
-
     // The reply echoes the query's flags, class, command and parameters, then
     // a 16-bit data length and the data.
-    const ByteSpan echo(survey_requests::kSurveyQuery + 3, 6);
+    const std::vector<uint8_t> query = surveyQuery();
+    const ByteSpan echo = ByteSpan(query).from(3);
     NpaAcceptRule accept = [&echo](ByteSpan body, std::vector<uint8_t>& kept) {
         ByteReader reader(body);
         ByteSpan head;
@@ -142,42 +130,27 @@ int ISDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
         kept.insert(kept.end(), data.begin(), data.end());
         return true;
     };
-    out = readNpaStreamAfter(transport(), 1500, 3, NpaHeaderMode::WholeHeader, accept,
-                             [this](unsigned ms) { environment().sleepMs(ms); });
-    transport().close();
+    if (!channel().exchangeAccepted(query, 1500, 3, NpaHeaderMode::WholeHeader, accept, out))
+        return -1;
     return out.empty() ? -1 : toLength(out.size());
 }
 
 int ISDWirelessDevice::wifiSupport(uint8_t* buffer, size_t capacity) {
-    if (transport().open(m_Path) != 0)
-        return -1;
-    int n = 0;
+    const std::vector<uint8_t> query = directSupportQuery();
     bool refused = false;
-    NpaTiming timing;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        // An answer of another size is not yet the one awaited: the next
-        // try comes no sooner than after this one's whole window.
-        if (attempt > 0 && msUntil(timing) > 0)
-            environment().sleepMs(msUntil(timing));
-        transport().write(survey_requests::kDirectSupportQuery,
-                          sizeof survey_requests::kDirectSupportQuery);
-        n = readNpaAnswer(transport(), 0, buffer, capacity, &timing);
-        if (isErrorEcho(replySpan(buffer, n, capacity), kErrorFlagsD4)) {
-            refused = true;
-            break;
-        }
-        if (n == 12)
-            break;
-    }
-    transport().close();
+    // An answer of another size is not yet the one awaited.
+    int n = channel().exchangeTries(query, 0, 5, buffer, capacity, [&refused](ByteSpan reply) {
+        refused = isErrorEcho(reply, kErrorFlagsD4);
+        return refused || reply.size == 12;
+    });
     // The reply repeats the query apart from its length field.
     ByteSpan reply = replySpan(buffer, n, capacity);
-    if (refused || reply.size <= 10)
+    if (n < 0 || refused || reply.size <= 10)
         return -1;
-    ByteSpan query(survey_requests::kDirectSupportQuery,
-                   sizeof survey_requests::kDirectSupportQuery);
-    if (!equalsAt(reply, 0, query.first(1)) || !equalsAt(reply, 3, query.from(3)))
+    if (!equalsAt(reply, 0, ByteSpan(query).first(1)) ||
+        !equalsAt(reply, 3, ByteSpan(query).from(3))) {
         return -1;
+    }
     uint8_t last = 0;
     ByteReader(reply).byteAt(reply.size - 1, last);
     return last;
@@ -185,31 +158,21 @@ int ISDWirelessDevice::wifiSupport(uint8_t* buffer, size_t capacity) {
 
 // ---- forwarding kind --------------------------------------------------------
 
-PSSDWirelessDevice::PSSDWirelessDevice(const std::string& path, DeviceEnvironment& environment)
-    : WirelessDeviceInterface(path, environment) {}
+PSSDWirelessDevice::PSSDWirelessDevice(const std::string& path)
+    : PSSDWirelessDevice(sharedUsbChannels()(path)) {}
+
+PSSDWirelessDevice::PSSDWirelessDevice(std::unique_ptr<NpaChannel> channel)
+    : WirelessDeviceInterface(std::move(channel)) {}
 
 int PSSDWirelessDevice::surveyOnce(uint8_t* buffer, size_t capacity) {
-    if (transport().open(m_Path) != 0)
-        return -1;
-    int n = 0;
     bool refused = false;
-    NpaTiming timing;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (attempt > 0 && msUntil(timing) > 0)
-            environment().sleepMs(msUntil(timing));
-        transport().write(survey_requests::kForwardedSurvey,
-                          sizeof survey_requests::kForwardedSurvey);
-        n = readNpaAnswer(transport(), 2000, buffer, capacity, &timing);
-        uint8_t flags = 0;
-        if (ByteReader(replySpan(buffer, n, capacity)).byteAt(3, flags) && flags == kErrorFlagsD4) {
-            refused = true;
-            break;
-        }
-        if (n >= 100)
-            break;
-    }
-    transport().close();
-    if (refused || n < 37)
+    int n = channel().exchangeTries(
+        forwardedSurvey(), 2000, 5, buffer, capacity, [&refused](ByteSpan reply) {
+            uint8_t flags = 0;
+            refused = ByteReader(reply).byteAt(3, flags) && flags == kErrorFlagsD4;
+            return refused || reply.size >= 100;
+        });
+    if (n < 0 || refused || n < 37)
         return -1;
     return n;
 }
@@ -220,44 +183,37 @@ int PSSDWirelessDevice::surveyOnceWait(uint8_t*, size_t) {
 
 int PSSDWirelessDevice::readSurvey(std::vector<uint8_t>& out) {
     out.clear();
-    if (transport().open(m_Path) != 0)
-        return -1;
-    transport().write(survey_requests::kForwardedSurvey, sizeof survey_requests::kForwardedSurvey);
-
     // A forwarded reply carries flags, class, command, sub-channel and three
     // further bytes, then the inner reply packet from body byte 7; its echo of
     // E0 D8 .. 28 39 sits at body bytes 11-15 and its data from byte 18.
     NpaAcceptRule accept = [](ByteSpan body, std::vector<uint8_t>& kept) {
         ByteReader reader(body);
         uint8_t flags = 0, b1 = 0, b11 = 0, b12 = 0, b14 = 0, b15 = 0;
-        if (!reader.byteAt(0, flags) || (flags & kFlagError) != 0)
+        if (!reader.byteAt(0, flags) || (flags & kNpaFlagError) != 0)
             return false;
         if (reader.byteAt(11, b11) && reader.byteAt(12, b12) && reader.byteAt(14, b14) &&
-            reader.byteAt(15, b15) && b11 == 0xE0 && b12 == 0xD8 && b14 == 0x28 && b15 == 0x39) {
+            reader.byteAt(15, b15) && b11 == kNpaClass && b12 == kNpaRead &&
+            b14 == kGroupWireless && b15 == kItemSurvey) {
             ByteSpan data = body.from(18);
             kept.insert(kept.end(), data.begin(), data.end());
             return true;
         }
-        if (reader.byteAt(1, b1) && b1 == kClassNpa) {
+        if (reader.byteAt(1, b1) && b1 == kNpaClass) {
             ByteSpan data = body.from(2);
             kept.insert(kept.end(), data.begin(), data.end());
             return true;
         }
         return false;
     };
-    out = readNpaStreamAfter(transport(), 2000, 4, NpaHeaderMode::WholeHeader, accept,
-                             [this](unsigned ms) { environment().sleepMs(ms); });
-    transport().close();
+    if (!channel().exchangeAccepted(forwardedSurvey(), 2000, 4, NpaHeaderMode::WholeHeader, accept,
+                                    out)) {
+        return -1;
+    }
     return out.empty() ? -1 : toLength(out.size());
 }
 
 int PSSDWirelessDevice::wifiSupport(uint8_t* buffer, size_t capacity) {
-    if (transport().open(m_Path) != 0)
-        return -1;
-    transport().write(survey_requests::kForwardedSupportQuery,
-                      sizeof survey_requests::kForwardedSupportQuery);
-    int n = readNpaAnswer(transport(), 1000, buffer, capacity);
-    transport().close();
+    int n = channel().exchangeOnce(forwardedSupportQuery(), 1000, buffer, capacity);
     uint8_t last = 0;
     ByteSpan reply = replySpan(buffer, n, capacity);
     if (reply.size > 18 && ByteReader(reply).byteAt(reply.size - 1, last) && last == 1)

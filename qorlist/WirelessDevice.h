@@ -6,48 +6,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "CommTransport.h"
+#include "NpaChannel.h"
 
 namespace qor {
 
-// Where a device gets its transport and how it waits between request and
-// reply. The default (sharedUsbEnvironment) holds the process's shared
-// HCUSBTransport and really sleeps; tests give a scripted transport and a
-// recording sleeper.
-class DeviceEnvironment {
-  public:
-    // One hold on the transport; never null. Paired with releaseTransport.
-    virtual CommTransport* acquireTransport() = 0;
-    virtual void releaseTransport() = 0;
-    // Waits `milliseconds`; may block for that long and no longer.
-    virtual void sleepMs(unsigned milliseconds) = 0;
-    virtual ~DeviceEnvironment() = default;
-};
-
-// The process's shared USB transport (getInstance / releaseInstance) and
-// real sleeps.
-DeviceEnvironment& sharedUsbEnvironment();
-
-// Request packets, byte for byte.
-namespace survey_requests {
-// A5 len=6, flags 50, class E0, D8 query of the site survey (00 28 39).
-extern const uint8_t kSurveyQuery[9];
-// E0 81 support query of the direct kind.
-extern const uint8_t kDirectSupportQuery[10];
-// E0 63 forward to sub-channel 2 of an inner 9-byte D8 query (00 28 01).
-extern const uint8_t kForwardedSupportQuery[18];
-// A wake-up packet with flags 80, the forward header, then the survey query.
-extern const uint8_t kForwardedSurvey[37];
-}  // namespace survey_requests
+// Makes the channel a device talks through, for a device path. The program
+// uses sharedUsbChannels (the process's shared USB transport, real time);
+// tests hand out channels over a scripted printer.
+using ChannelMaker = std::function<std::unique_ptr<NpaChannel>(const std::string& path)>;
+const ChannelMaker& sharedUsbChannels();
 
 class WirelessDeviceInterface {
   public:
-    // Takes one hold on the environment's transport for the device's life.
-    WirelessDeviceInterface(const std::string& path, DeviceEnvironment& environment);
-    // Gives the hold back (the last holder of the shared transport deletes it).
+    // Talks through `channel`, which holds its transport for the device's
+    // life (the last holder of the shared transport deletes it).
+    explicit WirelessDeviceInterface(std::unique_ptr<NpaChannel> channel);
     virtual ~WirelessDeviceInterface();
     WirelessDeviceInterface(const WirelessDeviceInterface&) = delete;
     WirelessDeviceInterface& operator=(const WirelessDeviceInterface&) = delete;
@@ -55,33 +33,30 @@ class WirelessDeviceInterface {
     // One survey request and one read into `buffer`; see the derived kinds.
     virtual int surveyOnce(uint8_t* buffer, size_t capacity) = 0;
     // The survey text: `out` receives the kept reply bytes and their count is
-    // returned, or -1 when nothing was kept (out then empty). Blocks for the
-    // request's sleep and reply window (a few seconds).
+    // returned, or -1 when nothing was kept (out then empty). Ends with the
+    // answer, or after the request's sleep and reply window (a few seconds).
     virtual int readSurvey(std::vector<uint8_t>& out);
     // As surveyOnce with a longer wait; see the derived kinds.
     virtual int surveyOnceWait(uint8_t* buffer, size_t capacity) = 0;
     // Whether the printer supports wireless; the reply is read into `buffer`.
     virtual int wifiSupport(uint8_t* buffer, size_t capacity) = 0;
 
-    const std::string& path() const { return m_Path; }
+    const std::string& path() const { return m_Channel->path(); }
 
   protected:
-    CommTransport& transport() { return *m_Transport; }
-    DeviceEnvironment& environment() { return m_Environment; }
-
-    std::string m_Path;
+    NpaChannel& channel() { return *m_Channel; }
 
   private:
-    DeviceEnvironment& m_Environment;
-    CommTransport* m_Transport;
+    std::unique_ptr<NpaChannel> m_Channel;
 };
 
 // The direct kind: E0 D8 queries straight to the adapter.
 class ISDWirelessDevice : public WirelessDeviceInterface {
   public:
-    explicit ISDWirelessDevice(const std::string& path,
-                               DeviceEnvironment& environment = sharedUsbEnvironment());
+    explicit ISDWirelessDevice(const std::string& path);
+    explicit ISDWirelessDevice(std::unique_ptr<NpaChannel> channel);
 
+    // (Times below are each request's sleep: the deadline of its answer.)
     // Survey query, 3 s, one read. -1 for a D8/E0 error echo, 0 when the
     // device can't be opened, else the bytes read.
     int surveyOnce(uint8_t* buffer, size_t capacity) override;
@@ -99,8 +74,8 @@ class ISDWirelessDevice : public WirelessDeviceInterface {
 // The forwarding kind: queries wrapped in E0 63 packets for sub-channel 2.
 class PSSDWirelessDevice : public WirelessDeviceInterface {
   public:
-    explicit PSSDWirelessDevice(const std::string& path,
-                                DeviceEnvironment& environment = sharedUsbEnvironment());
+    explicit PSSDWirelessDevice(const std::string& path);
+    explicit PSSDWirelessDevice(std::unique_ptr<NpaChannel> channel);
 
     // Up to five rounds of the forwarded survey, 2 s, one read, until 100
     // bytes came; -1 on a D4 reply or fewer than 37 bytes, else the bytes read.

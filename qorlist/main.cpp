@@ -4,5 +4,5 @@
 #include "SurveyApplication.h"
 
 int main(int argc, char** argv) {
-    return qor::runSurveyLister(argc, argv, qor::sharedUsbEnvironment(), stdout);
+    return qor::runSurveyLister(argc, argv, qor::sharedUsbChannels(), stdout);
 }

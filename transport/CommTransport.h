@@ -31,6 +31,10 @@ class CommTransport {
     // (bytes written, or a negative value / 0 on failure).
     virtual int write(const uint8_t* buffer, size_t size) = 0;
     virtual void idle() {}
+    // Throws when `path` could not be opened even once in this run (the
+    // shared USB transport throws DeviceUnavailable); pipes that can't tell
+    // return.
+    virtual void requireOpenedOnce(const std::string& path) const { (void)path; }
     virtual ~CommTransport() = default;
 };
 

@@ -58,7 +58,7 @@ class HCUSBTransport : public CommTransport {
     // Whether any open has succeeded since the instance was made.
     bool everOpened() const { return m_EverOpened; }
     // Throws DeviceUnavailable for `path` unless an open has ever succeeded.
-    void requireOpenedOnce(const std::string& path) const;
+    void requireOpenedOnce(const std::string& path) const override;
 
     // The current connector (null before the first open or after a path
     // that names no connector).

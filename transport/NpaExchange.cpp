@@ -6,14 +6,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "NpaAnswer.h"
+#include "NpaPacket.h"
 
 namespace qor {
 
 namespace {
-constexpr uint8_t kNpaStart = 0xA5;
-constexpr uint8_t kFlagError = 0x80;
-constexpr uint8_t kFlagMore = 0x20;
 constexpr unsigned kStreamPauseMs = 2000;
 // The transport's read window gives up once the whole-second clock has
 // moved more than 4 s past the second in which it last waited afresh.
@@ -21,12 +18,6 @@ constexpr time_t kWindowSeconds = 5;
 // Bytes that follow a whole answer are taken within this grace (a printer
 // that sends more than it announced sends it right behind the answer).
 constexpr long kGraceNs = 20L * 1000 * 1000;
-
-timespec realNow() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now;
-}
 
 bool before(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
@@ -48,11 +39,19 @@ timespec windowEnd(const timespec& from) {
     return end;
 }
 
-void sleepUntil(const timespec& until) {
-    // Absolute, so a signal that cuts a sleep short costs nothing.
-    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+class RealClock : public ExchangeClock {
+  public:
+    timespec now() override {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return now;
     }
-}
+    void sleepUntil(const timespec& until) override {
+        // Absolute, so a signal that cuts a sleep short costs nothing.
+        while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
+};
 
 // Serves bytes already taken off the pipe before reading on.
 class PrimedTransport : public CommTransport {
@@ -62,6 +61,9 @@ class PrimedTransport : public CommTransport {
     int open(const std::string& path) override { return m_Inner.open(path); }
     int close() override { return m_Inner.close(); }
     int write(const uint8_t* buffer, size_t size) override { return m_Inner.write(buffer, size); }
+    void requireOpenedOnce(const std::string& path) const override {
+        m_Inner.requireOpenedOnce(path);
+    }
     int read(uint8_t* buffer, size_t size) override {
         size_t n = 0;
         while (n < size && m_Next < m_Held.size())
@@ -79,25 +81,25 @@ class PrimedTransport : public CommTransport {
 };
 }  // namespace
 
-void waitOut(const NpaTiming& timing) {
-    if (before(realNow(), timing.patience))
-        sleepUntil(timing.patience);
+ExchangeClock& ExchangeClock::real() {
+    static RealClock clock;
+    return clock;
 }
 
-unsigned msUntil(const NpaTiming& timing) {
-    timespec now = realNow();
-    if (!before(now, timing.patience))
-        return 0;
-    long long ms = (static_cast<long long>(timing.patience.tv_sec) - now.tv_sec) * 1000 +
-                   (timing.patience.tv_nsec - now.tv_nsec + 999999) / 1000000;
-    return ms > 0 ? static_cast<unsigned>(ms) : 0;
+void ExchangeClock::sleepMs(unsigned ms) {
+    sleepUntil(plusNs(now(), static_cast<long>(ms) * 1000000L));
 }
 
-int readNpaAnswer(CommTransport& transport, unsigned sleepMs, uint8_t* buffer, size_t capacity,
-                  NpaTiming* timing) {
+void waitOut(ExchangeClock& clock, const NpaTiming& timing) {
+    if (before(clock.now(), timing.patience))
+        clock.sleepUntil(timing.patience);
+}
+
+int readNpaAnswer(CommTransport& transport, ExchangeClock& clock, unsigned sleepMs, uint8_t* buffer,
+                  size_t capacity, NpaTiming* timing) {
     // The window would start after the sleep, and again at every arrival;
     // the sleep after the previous exchange's whole time, when that is later.
-    timespec windowFrom = realNow();
+    timespec windowFrom = clock.now();
     if (timing && before(windowFrom, timing->patience))
         windowFrom = timing->patience;
     windowFrom = plusNs(windowFrom, static_cast<long>(sleepMs) * 1000000L);
@@ -112,21 +114,21 @@ int readNpaAnswer(CommTransport& transport, unsigned sleepMs, uint8_t* buffer, s
         if (n <= 0)
             break;
         got += static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
-        timespec now = realNow();
+        timespec now = clock.now();
         if (before(windowFrom, now))
             windowFrom = now;
     }
     if (complete) {
         // A printer that sends more than it announced: take what follows
         // at once, as the full window would have.
-        const timespec graceEnd = plusNs(realNow(), kGraceNs);
+        const timespec graceEnd = plusNs(clock.now(), kGraceNs);
         while (got < capacity) {
             int n = transport.readArrived(buffer + got, capacity - got, graceEnd);
             if (n <= 0)
                 break;
             got +=
                 static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
-            timespec now = realNow();
+            timespec now = clock.now();
             if (before(windowFrom, now))
                 windowFrom = now;
         }
@@ -144,7 +146,8 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
     if (transport.open(path) != 0)
         return -1;
     transport.write(request, requestLength);
-    int got = readNpaAnswer(transport, sleepSeconds * 1000, buffer, capacity, timing);
+    int got = readNpaAnswer(transport, ExchangeClock::real(), sleepSeconds * 1000, buffer, capacity,
+                            timing);
     transport.close();
     return got;
 }
@@ -152,6 +155,13 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
 int exchangeNpaStream(CommTransport& transport, const std::string& path, const uint8_t* request,
                       size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds,
                       NpaStreamNote* note) {
+    return exchangeNpaStream(transport, ExchangeClock::real(), path, request, requestLength, reply,
+                             windowSeconds, kStreamPauseMs, note);
+}
+
+int exchangeNpaStream(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                      const uint8_t* request, size_t requestLength, std::vector<uint8_t>& reply,
+                      unsigned windowSeconds, unsigned pauseMs, NpaStreamNote* note) {
     if (note)
         *note = NpaStreamNote();
     if (transport.open(path) != 0) {
@@ -160,13 +170,13 @@ int exchangeNpaStream(CommTransport& transport, const std::string& path, const u
     }
     transport.write(request, requestLength);
     std::vector<uint8_t> kept = readNpaStreamAfter(
-        transport, kStreamPauseMs, windowSeconds, NpaHeaderMode::StartByteFirst,
+        transport, clock, pauseMs, windowSeconds, NpaHeaderMode::StartByteFirst,
         [](ByteSpan body, std::vector<uint8_t>& out) {
             ByteSpan afterFlags = body.from(1);
             out.insert(out.end(), afterFlags.begin(), afterFlags.end());
             return true;
         },
-        [](unsigned ms) { sleepUntil(plusNs(realNow(), static_cast<long>(ms) * 1000000L)); }, note);
+        note);
     transport.close();
     if (kept.empty())
         return 0;
@@ -174,33 +184,26 @@ int exchangeNpaStream(CommTransport& transport, const std::string& path, const u
     return static_cast<int>(reply.size());
 }
 
-std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, unsigned pauseMs,
-                                        unsigned windowSeconds, NpaHeaderMode mode,
-                                        const NpaAcceptRule& accept,
-                                        const std::function<void(unsigned ms)>& pause,
+std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, ExchangeClock& clock,
+                                        unsigned pauseMs, unsigned windowSeconds,
+                                        NpaHeaderMode mode, const NpaAcceptRule& accept,
                                         NpaStreamNote* note) {
-    const timespec pauseEnd = plusNs(realNow(), static_cast<long>(pauseMs) * 1000000L);
+    const NpaClock seconds = [&clock] { return clock.now().tv_sec; };
+    const timespec pauseEnd = plusNs(clock.now(), static_cast<long>(pauseMs) * 1000000L);
     uint8_t first = 0;
     if (transport.readArrived(&first, 1, pauseEnd) == 1) {
         // The answer has begun: read it now, but keep the window open as
         // long as after a full pause.
         PrimedTransport primed(transport, {first});
         unsigned extra = (pauseMs + 999) / 1000;
-        std::vector<uint8_t> kept = readNpaStream(
-            primed, windowSeconds + extra, mode, accept, [] { return std::time(nullptr); }, note);
+        std::vector<uint8_t> kept =
+            readNpaStream(primed, windowSeconds + extra, mode, accept, seconds, note);
         if (note)
             note->heard = true;
         return kept;
     }
-    timespec now = realNow();
-    if (before(now, pauseEnd)) {
-        long long ms = (static_cast<long long>(pauseEnd.tv_sec) - now.tv_sec) * 1000 +
-                       (pauseEnd.tv_nsec - now.tv_nsec + 999999) / 1000000;
-        if (ms > 0 && pause)
-            pause(static_cast<unsigned>(ms));
-    }
-    return readNpaStream(
-        transport, windowSeconds, mode, accept, [] { return std::time(nullptr); }, note);
+    clock.sleepUntil(pauseEnd);
+    return readNpaStream(transport, windowSeconds, mode, accept, seconds, note);
 }
 
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
@@ -224,7 +227,7 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
         uint16_t length = 0;
         if (mode == NpaHeaderMode::StartByteFirst) {
             uint8_t startByte = 0;
-            if (read(&startByte, 1) != 1 || startByte != kNpaStart)
+            if (read(&startByte, 1) != 1 || startByte != kNpaStartByte)
                 continue;
             uint8_t lengthBytes[2] = {0, 0};
             if (read(lengthBytes, 2) != 2)
@@ -241,7 +244,7 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
             uint8_t startByte = 0;
             header.readU8(startByte);
             header.readBE16(length);
-            if (startByte != kNpaStart)
+            if (startByte != kNpaStartByte)
                 continue;
         }
         if (length == 0)
@@ -255,14 +258,14 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
         ByteReader reader(ByteSpan(body.data(), body.size()));
         uint8_t flags = 0;
         reader.peekU8(flags);
-        if (flags & kFlagError) {
+        if (flags & kNpaFlagError) {
             met.errorAnswer = true;
             break;
         }
         std::vector<uint8_t> keep;
         if (accept && accept(ByteSpan(body.data(), body.size()), keep)) {
             kept.insert(kept.end(), keep.begin(), keep.end());
-            if (!(flags & kFlagMore))
+            if (!(flags & kNpaFlagMore))
                 break;
         }
     } while (clock() - start < static_cast<time_t>(windowSeconds));

@@ -1,8 +1,9 @@
 // NPA request/reply exchanges over the shared transport.
 //
-// Each exchange opens the device, writes the request, sleeps a fixed time,
-// reads within a window and closes again; the printer expects the pipe to be
-// closed and opened again between requests.
+// Each exchange opens the device, writes the request, reads the answer and
+// closes again; the printer expects the pipe to be closed and opened again
+// between requests. The answer's framing tells when it is whole; a fixed
+// sleep plus a read window is only the deadline for a slow or silent printer.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,19 @@ struct NpaStreamNote {
     bool errorAnswer = false;  // an error packet (flags bit 0x80) ended the reading
 };
 
+// The time exchanges run on: CLOCK_REALTIME and absolute sleeps. Tests give
+// a virtual one together with a scripted transport.
+class ExchangeClock {
+  public:
+    virtual ~ExchangeClock() = default;
+    virtual timespec now() = 0;
+    // Returns at `until` (at once when it has passed).
+    virtual void sleepUntil(const timespec& until) = 0;
+    void sleepMs(unsigned ms);
+    // The process's real clock.
+    static ExchangeClock& real();
+};
+
 // How exchanges go in time. The printer is given a fixed sleep and then a
 // read window that every arrival starts again; that is the deadline by which
 // an answer must be complete, but a complete answer ends the exchange at
@@ -39,7 +53,7 @@ struct NpaTiming {
 };
 
 // Sleeps until `timing.patience` (nothing when it has passed).
-void waitOut(const NpaTiming& timing);
+void waitOut(ExchangeClock& clock, const NpaTiming& timing);
 
 // open, write, then read from right after the write until the answer is
 // whole by its framing (and trailing bytes within a short grace), the
@@ -52,22 +66,22 @@ int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uin
 
 // The reading half of exchangeNpaOnce, right after the write, with the
 // sleep in milliseconds.
-int readNpaAnswer(CommTransport& transport, unsigned sleepMs, uint8_t* buffer, size_t capacity,
-                  NpaTiming* timing = nullptr);
-
-// Milliseconds from now to `timing.patience` (0 when it has passed), for
-// callers that pause through their own sleep.
-unsigned msUntil(const NpaTiming& timing);
+int readNpaAnswer(CommTransport& transport, ExchangeClock& clock, unsigned sleepMs, uint8_t* buffer,
+                  size_t capacity, NpaTiming* timing = nullptr);
 
 // open (on failure "D [QOR] Failed to open usb device '%s'!\n" on standard
 // error and 0), write, readNpaStream after a 2 s pause (cut short by the
-// first answer byte) in start-byte-first mode
-// keeping every packet's bytes after its flags byte, close. `reply` receives
-// the kept bytes; returns their count (0 when nothing was kept, and then
-// `reply` is left untouched). `note`, when given, tells what came besides.
+// first answer byte) in start-byte-first mode keeping every packet's bytes
+// after its flags byte, close. `reply` receives the kept bytes; returns
+// their count (0 when nothing was kept, and then `reply` is left
+// untouched). `note`, when given, tells what came besides.
 int exchangeNpaStream(CommTransport& transport, const std::string& path, const uint8_t* request,
                       size_t requestLength, std::vector<uint8_t>& reply, unsigned windowSeconds,
                       NpaStreamNote* note = nullptr);
+// The same on `clock`, with the pause after the write given.
+int exchangeNpaStream(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                      const uint8_t* request, size_t requestLength, std::vector<uint8_t>& reply,
+                      unsigned windowSeconds, unsigned pauseMs, NpaStreamNote* note = nullptr);
 
 enum class NpaHeaderMode {
     StartByteFirst,  // read 1 byte until 0xA5, then the 2 length bytes
@@ -88,11 +102,10 @@ std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeco
 // The stream reading right after a write: waits up to `pauseMs` for the
 // first answer byte and then reads as readNpaStream does, the window
 // lengthened by the pause so that it closes no earlier than after a full
-// pause. `pause` sleeps when nothing came (tests give their own).
-std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, unsigned pauseMs,
-                                        unsigned windowSeconds, NpaHeaderMode mode,
-                                        const NpaAcceptRule& accept,
-                                        const std::function<void(unsigned ms)>& pause,
+// pause.
+std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, ExchangeClock& clock,
+                                        unsigned pauseMs, unsigned windowSeconds,
+                                        NpaHeaderMode mode, const NpaAcceptRule& accept,
                                         NpaStreamNote* note = nullptr);
 
 // The clock that bounds the window, in whole seconds (std::time by default).

@@ -1,16 +1,16 @@
 // The printer's replies over arbitrary bytes: the answer-form check of read
 // answers (as one exchange reads them and as a packet stream collects
-// them), and every status command and query decoding the same bytes as its
-// reply. Input: group, item, a mode byte, then the reply.
+// them), and every status command and query reading the same bytes as its
+// answer off the line. Input: group, item, a mode byte, then the reply.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "ConfigFlows.h"
-#include "NpaAnswer.h"
+#include "FakePrinter.h"
+#include "NpaPacket.h"
 #include "StatusQueries.h"
 
 namespace {
@@ -19,26 +19,6 @@ void check(bool ok) {
     if (!ok)
         std::abort();
 }
-
-// Answers every exchange with the same reply bytes.
-class ReplyLink : public qor::NpaLink {
-  public:
-    ReplyLink(const uint8_t* reply, size_t size) : m_Reply(reply), m_Size(size) {}
-    int exchangeOnce(const uint8_t*, size_t, unsigned, uint8_t* buffer, size_t capacity) override {
-        size_t n = m_Size < capacity ? m_Size : capacity;
-        if (n)
-            std::memcpy(buffer, m_Reply, n);
-        return static_cast<int>(n);
-    }
-    int exchangeStream(const uint8_t*, size_t, std::vector<uint8_t>& reply, unsigned) override {
-        reply.assign(m_Reply, m_Reply + m_Size);
-        return static_cast<int>(m_Size);
-    }
-
-  private:
-    const uint8_t* m_Reply;
-    size_t m_Size;
-};
 
 }  // namespace
 
@@ -83,8 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static FILE* sink = std::fopen("/dev/null", "w");
     if (sink)
         stdout = stderr = sink;
+    // Every request gets the same bytes: one-shot exchanges read them as
+    // they come, packet streams through the stream reader. The printer's
+    // clock is virtual, so deadlines and pauses cost no time.
+    qor::test::FakePrinter printer;
+    for (int i = 0; i < 40; ++i)
+        printer.answer(std::vector<uint8_t>(reply, reply + count));
     qor::ConfigDetails config;
-    qor::WirelessConfigurator configurator(config, std::make_unique<ReplyLink>(reply, count),
+    qor::WirelessConfigurator configurator(config, printer.channel(config.usbPath),
                                            qor::ConfiguratorHooks{});
     configurator.setForward(mode & 4 ? 0 : 1);
     int results[] = {

@@ -2,12 +2,9 @@
 // accept rules of both survey reads, the support queries and the one-shot
 // surveys, then both parsers over what a survey kept.
 //
-// Input: byte 0 picks the operation, the rest is what the printer sends.
-// Each transport read fills the buffer, as the USB transport does while data
-// keeps coming. Once the input is used up the transport sends error packets
-// (A5 00 01 80) without end: whatever the alignment, a 3-byte header read
-// meets one within four reads, so every reading loop stops at once instead
-// of waiting out its time window.
+// Input: byte 0 picks the operation, the rest is what the printer sends in
+// answer to every request. The scripted printer's clock is virtual, so the
+// reading loops wait out their windows without taking any time.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,42 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "CommTransport.h"
+#include "FakePrinter.h"
 #include "SurveyCells.h"
 #include "WirelessDevice.h"
 
 namespace {
-
-const uint8_t kEndless[4] = {0xA5, 0x00, 0x01, 0x80};
-
-class FuzzTransport : public qor::CommTransport {
-  public:
-    FuzzTransport(const uint8_t* data, size_t size) : m_Data(data), m_Size(size) {}
-    int open(const std::string&) override { return 0; }
-    int close() override { return 0; }
-    int read(uint8_t* buffer, size_t size) override {
-        for (size_t i = 0; i < size; ++i, ++m_At)
-            buffer[i] = m_At < m_Size ? m_Data[m_At] : kEndless[(m_At - m_Size) % 4];
-        return static_cast<int>(size);
-    }
-    int write(const uint8_t*, size_t size) override { return static_cast<int>(size); }
-
-  private:
-    const uint8_t* m_Data;
-    size_t m_Size;
-    size_t m_At = 0;
-};
-
-class FuzzEnvironment : public qor::DeviceEnvironment {
-  public:
-    explicit FuzzEnvironment(FuzzTransport& transport) : m_Transport(transport) {}
-    qor::CommTransport* acquireTransport() override { return &m_Transport; }
-    void releaseTransport() override {}
-    void sleepMs(unsigned) override {}
-
-  private:
-    FuzzTransport& m_Transport;
-};
 
 void parseBoth(const std::vector<uint8_t>& survey, int length) {
     if (length < 0)
@@ -85,10 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1u << 18))
         return 0;
     uint8_t operation = data[0] % 7;
-    FuzzTransport transport(data + 1, size - 1);
-    FuzzEnvironment environment(transport);
-    qor::ISDWirelessDevice direct("/dev/usb/lp0", environment);
-    qor::PSSDWirelessDevice forwarded("/dev/usb/lp0", environment);
+    qor::test::FakePrinter printer;
+    for (int i = 0; i < 8; ++i)
+        printer.answer(std::vector<uint8_t>(data + 1, data + size));
+    qor::ISDWirelessDevice direct(printer.channel("/dev/usb/lp0"));
+    qor::PSSDWirelessDevice forwarded(printer.channel("/dev/usb/lp0"));
     std::vector<uint8_t> survey;
     int result = 0;
     switch (operation) {

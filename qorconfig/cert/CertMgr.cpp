@@ -16,8 +16,7 @@
 #include <memory>
 
 #include "Base64.h"
-#include "HCUSBTransport.h"
-#include "NpaExchange.h"
+#include "NpaPacket.h"
 #include "ObjStoreResponse.h"
 
 namespace qor {
@@ -41,15 +40,11 @@ const char* const kDefaultFriendlyName = "AirJoinHelperTool";
 
 namespace {
 
-// The packet that precedes every method call.
-const uint8_t kPreamble[] = {0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10, 0xEF,
-                             0xA4, 0x5B, 0x11, 0xEE, 0x00, 0xFF, 0x13, 0xEC, 0x2E};
-// Class, command and parameters of the packet that carries the XML.
-const uint8_t kCallHeader[] = {0xE0, 0xC0, 0x03, 0x00, 0x01};
+// The parameters of the call packet before its XML.
+const uint8_t kCallParameters[] = {0x03, 0x00, 0x01};
 const uint8_t kAnswerHeader[] = {0xE0, 0xC0, 0x03, 0x00, 0x01, 0x00, 0xE0};
 // The printer interleaves this byte with the XML text of its answers.
 constexpr uint8_t kAnswerFiller = 0xE0;
-constexpr uint8_t kRequestFlags = 0x50;
 constexpr unsigned kShortWindow = 5;
 constexpr unsigned kLongWindow = 10;
 constexpr unsigned kAfterWriteSleep = 2;
@@ -82,10 +77,6 @@ bool friendlyNameFor(const char* given, std::string& out) {
     }
     out = name;
     return true;
-}
-
-void realSleep(unsigned seconds) {
-    ::sleep(seconds);
 }
 
 const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -147,14 +138,10 @@ std::string extractResponseXml(ByteSpan reply) {
 }
 
 std::vector<uint8_t> buildRequestPacket(const std::string& xml) {
-    ByteWriter writer;
-    writer.writeBytes(kPreamble, sizeof kPreamble);
-    writer.writeU8(0xA5);
-    writer.writeBE16(static_cast<uint16_t>(xml.size() + 1 + sizeof kCallHeader));
-    writer.writeU8(kRequestFlags);
-    writer.writeBytes(kCallHeader, sizeof kCallHeader);
-    writer.writeText(xml);
-    return writer.take();
+    ByteWriter parameters;
+    parameters.writeBytes(kCallParameters, sizeof kCallParameters);
+    parameters.writeText(xml);
+    return npaConcat(npaLeadIn(), npaRequest(kNpaCertMgrCall, parameters.bytes()));
 }
 
 std::string escapeXml(const std::string& text) {
@@ -373,55 +360,38 @@ bool isPemCertificateFile(const std::string& path) {
     return true;
 }
 
-CertMgr::CertMgr(const std::string& devicePath) : m_DevicePath(devicePath), m_Sleeper(realSleep) {
+namespace {
+
+// The shared USB channel on `devicePath`; an empty path is refused before
+// the transport is taken.
+std::unique_ptr<NpaChannel> sharedChannel(const std::string& devicePath) {
     if (devicePath.empty())
         throw "Error: No USB device is specified!";
-    m_Transport = HCUSBTransport::getInstance();
-    m_SharedTransport = true;
+    return std::make_unique<NpaChannel>(devicePath, NpaChannel::Unreachable::Stop);
 }
 
-CertMgr::CertMgr(const std::string& devicePath, CommTransport& transport, Sleeper sleeper)
-    : m_DevicePath(devicePath), m_Transport(&transport), m_Sleeper(std::move(sleeper)) {
-    if (devicePath.empty())
+}  // namespace
+
+CertMgr::CertMgr(const std::string& devicePath) : CertMgr(sharedChannel(devicePath)) {}
+
+CertMgr::CertMgr(std::unique_ptr<NpaChannel> channel) : m_Channel(std::move(channel)) {
+    if (m_Channel->path().empty())
         throw "Error: No USB device is specified!";
-    if (!m_Sleeper)
-        m_Sleeper = realSleep;
 }
 
-CertMgr::~CertMgr() {
-    if (m_SharedTransport)
-        HCUSBTransport::releaseInstance();
-}
+CertMgr::~CertMgr() = default;
 
 int CertMgr::callMethod(const std::string& xml, std::string& response, unsigned windowSeconds) {
-    // The packet-stream exchange, with the pause after writing injectable.
     std::vector<uint8_t> request = buildRequestPacket(xml);
     response.clear();
     ++m_Calls;
-    if (m_Transport->open(m_DevicePath) != 0) {
-        std::fprintf(stderr, "D [QOR] Failed to open usb device '%s'!\n", m_DevicePath.c_str());
-        if (m_SharedTransport)
-            static_cast<HCUSBTransport*>(m_Transport)->requireOpenedOnce(m_DevicePath);
-        return 0;
-    }
-    m_Transport->write(request.data(), request.size());
-    NpaStreamNote note;
-    // The pause after writing ends at the answer's first byte; the sleeper
-    // takes only what is left of it when nothing came.
-    std::vector<uint8_t> reply = readNpaStreamAfter(
-        *m_Transport, kAfterWriteSleep * 1000, windowSeconds, NpaHeaderMode::StartByteFirst,
-        [](ByteSpan body, std::vector<uint8_t>& kept) {
-            ByteSpan data = body.from(1);  // everything after the flags byte
-            kept.insert(kept.end(), data.begin(), data.end());
-            return true;
-        },
-        [this](unsigned ms) { m_Sleeper((ms + 999) / 1000); }, &note);
-    m_Transport->close();
-    m_Heard = m_Heard || note.heard;
-    if (reply.empty())
+    std::vector<uint8_t> reply;
+    int got = m_Channel->exchangeStream(request, reply, windowSeconds, kAfterWriteSleep * 1000);
+    m_Heard = m_Heard || m_Channel->lastStreamNote().heard;
+    if (got <= 0)
         return 0;
     response = extractResponseXml(reply);
-    return static_cast<int>(reply.size());
+    return got;
 }
 
 int CertMgr::runCall(const std::string& request, unsigned windowSeconds, const char* failureFormat,

@@ -4,11 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "CommTransport.h"
+#include "NpaChannel.h"
 #include "qor/ByteReader.h"
 
 namespace qor {
@@ -85,16 +85,12 @@ bool readAsn1Date(ByteSpan text, int& year, int& month, int& day);
 
 class CertMgr {
   public:
-    // Pauses between writing a request and reading its answer.
-    using Sleeper = std::function<void(unsigned seconds)>;
-
     // Talks to the printer at `devicePath` through the shared USB transport
-    // (held until destruction) and real sleeps. An empty path throws the
-    // text "Error: No USB device is specified!" (a const char*).
+    // (held until destruction). An empty path throws the text
+    // "Error: No USB device is specified!" (a const char*).
     explicit CertMgr(const std::string& devicePath);
-    // The same over a transport the caller owns, with its own sleeper
-    // (tests); the shared transport is not taken.
-    CertMgr(const std::string& devicePath, CommTransport& transport, Sleeper sleeper);
+    // The same over any channel (tests).
+    explicit CertMgr(std::unique_ptr<NpaChannel> channel);
     virtual ~CertMgr();
     CertMgr(const CertMgr&) = delete;
     CertMgr& operator=(const CertMgr&) = delete;
@@ -102,8 +98,8 @@ class CertMgr {
     // Sends one method call and collects the answer within `windowSeconds`.
     // Returns the number of reply bytes (0 when nothing came or the device
     // did not open); over the shared transport, a device that never opened
-    // in this run throws DeviceUnavailable instead. `response` receives the extracted XML ("" when
-    // the answer header is wrong).
+    // in this run throws DeviceUnavailable instead. `response` receives the
+    // extracted XML ("" when the answer header is wrong).
     int callMethod(const std::string& xml, std::string& response, unsigned windowSeconds);
 
     // Every operation returns 0 on success, -1 on failure, with the failure
@@ -133,7 +129,7 @@ class CertMgr {
     // True only when a delete was made and succeeded.
     bool removeExistingCA(const std::string& pemPath);
 
-    const std::string& devicePath() const { return m_DevicePath; }
+    const std::string& devicePath() const { return m_Channel->path(); }
     // True when calls were made and not one got an answer (not even an
     // error answer): the printer is silent, not refusing.
     bool neverAnswered() const { return m_Calls > 0 && !m_Heard; }
@@ -147,10 +143,7 @@ class CertMgr {
     int uploadFile(const std::string& path, const char* templ, const std::string& name,
                    const char* failureFormat, bool removeCAFirst);
 
-    std::string m_DevicePath;
-    CommTransport* m_Transport = nullptr;
-    bool m_SharedTransport = false;
-    Sleeper m_Sleeper;
+    std::unique_ptr<NpaChannel> m_Channel;
     int m_Calls = 0;
     bool m_Heard = false;
 };

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "CertAnswers.h"
 #include "CertTestFiles.h"
 #include "ExpectedRequests.h"
-#include "FakeTransport.h"
 
 using namespace qor;
 using namespace qor::test;
@@ -21,13 +21,12 @@ namespace {
 const std::string kOk = responseXml("1", "OK");
 
 struct CertMgrFixture : ::testing::Test {
-    FakeTransport transport;
-    std::vector<unsigned> sleeps;
-    CertMgr mgr{"/dev/usb/lp0", transport, [this](unsigned s) { sleeps.push_back(s); }};
+    FakePrinter transport;
+    CertMgr mgr{transport.channel("/dev/usb/lp0")};
     TempDir dir;
 
     std::string xmlOfWrite(size_t k) const {
-        return k < transport.m_Writes.size() ? requestXml(transport.m_Writes[k]) : "";
+        return k < transport.writes.size() ? requestXml(transport.writes[k]) : "";
     }
 };
 
@@ -105,7 +104,7 @@ TEST(PathBaseName, BehavesLikeBasename) {
 
 TEST_F(CertMgrFixture, EveryTemplateGoesOutByteForByte) {
     for (int k = 0; k < 12; ++k)
-        transport.script(certAnswer(kOk));
+        transport.answer(certAnswer(kOk));
     writeFile(dir.path("signed.pem"), "abc");
     writeFile(dir.path("root.pem"), "ab");  // not a certificate: no CA lookup
 
@@ -121,7 +120,7 @@ TEST_F(CertMgrFixture, EveryTemplateGoesOutByteForByte) {
     EXPECT_EQ(mgr.getCACommonNameList(names), 0);
     EXPECT_EQ(mgr.uploadNewCAFile(dir.path("root.pem")), 0);
 
-    ASSERT_EQ(transport.m_Writes.size(), 8u);
+    ASSERT_EQ(transport.writes.size(), 8u);
     EXPECT_EQ(xmlOfWrite(0), kGolden410);
     EXPECT_EQ(xmlOfWrite(1), kGolden510);
     EXPECT_EQ(xmlOfWrite(2), kGolden100);
@@ -132,25 +131,25 @@ TEST_F(CertMgrFixture, EveryTemplateGoesOutByteForByte) {
     EXPECT_EQ(xmlOfWrite(7), kGolden400);
     // Every exchange opened the configured path and closed; answered at
     // once, none waited out its pause.
-    EXPECT_EQ(transport.m_Opened, std::vector<std::string>(8, "/dev/usb/lp0"));
-    EXPECT_EQ(transport.m_Closes, 8);
-    EXPECT_TRUE(sleeps.empty());
+    EXPECT_EQ(transport.opened, std::vector<std::string>(8, "/dev/usb/lp0"));
+    EXPECT_EQ(transport.closes, 8);
+    EXPECT_TRUE(transport.sleepsMs.empty());
 }
 
 TEST_F(CertMgrFixture, GenerateDeletesSameFriendlyNameFirstThenSendsFieldsInWireOrder) {
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
     EXPECT_EQ(mgr.generateNewCert("O1", "OU2", "C3", "ST4", "L5", "CN6", "AN7", nullptr), 0);
-    ASSERT_EQ(transport.m_Writes.size(), 2u);
+    ASSERT_EQ(transport.writes.size(), 2u);
     EXPECT_EQ(xmlOfWrite(0), kGolden510);
     EXPECT_EQ(xmlOfWrite(1), kGolden200);
 }
 
 TEST_F(CertMgrFixture, GenerateEscapesSubjectFieldsButNotTheFriendlyName) {
-    transport.script(certAnswer(responseXml("3", "none")));  // the delete fails: ignored
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(responseXml("3", "none")));  // the delete fails: ignored
+    transport.answer(certAnswer(kOk));
     EXPECT_EQ(mgr.generateNewCert("R&D <x>", "", "", "", "", "", "", "a&b"), 0);
-    ASSERT_EQ(transport.m_Writes.size(), 2u);
+    ASSERT_EQ(transport.writes.size(), 2u);
     EXPECT_NE(xmlOfWrite(0).find("<StringElem>a&b</StringElem>"), std::string::npos);
     std::string sent = xmlOfWrite(1);
     EXPECT_NE(sent.find("<child name=\"x509_O\"><StringElem>R&amp;D &lt;x&gt;</StringElem>"),
@@ -160,7 +159,7 @@ TEST_F(CertMgrFixture, GenerateEscapesSubjectFieldsButNotTheFriendlyName) {
 }
 
 TEST_F(CertMgrFixture, ExportSendsTemplateAndSavesDecodedRequest) {
-    transport.script(
+    transport.answer(
         certAnswer(responseXml("1", "OK",
                                "<child name=\"cert_dot_csr_file\"><BinaryElem>LS0tQ1NSLS0t"
                                "</BinaryElem></child>"),
@@ -172,14 +171,14 @@ TEST_F(CertMgrFixture, ExportSendsTemplateAndSavesDecodedRequest) {
 }
 
 TEST_F(CertMgrFixture, ExportToEmptyPathFails) {
-    transport.script(certAnswer(responseXml(
+    transport.answer(certAnswer(responseXml(
         "1", "OK", "<child name=\"cert_dot_csr_file\"><BinaryElem>YWJj</BinaryElem></child>")));
     EXPECT_EQ(mgr.exportPubKey("", nullptr), -1);
 }
 
 TEST_F(CertMgrFixture, ExportOfRequestLargerThanItsBufferFailsAndWritesNothing) {
     std::string big((16384 / 3 + 1) * 4, 'A');  // decodes to 16386 bytes
-    transport.script(certAnswer(responseXml(
+    transport.answer(certAnswer(responseXml(
         "1", "OK",
         "<child name=\"cert_dot_csr_file\"><BinaryElem>" + big + "</BinaryElem></child>")));
     std::string out = dir.path("big.csr");
@@ -195,7 +194,7 @@ TEST_F(CertMgrFixture, ExportOfRequestFillingItsBufferExactlyIsSaved) {
     std::string csr(16384, '\0');
     for (size_t k = 0; k < csr.size(); ++k)
         csr[k] = static_cast<char>(k * 7 + 3);
-    transport.script(certAnswer(responseXml("1", "OK",
+    transport.answer(certAnswer(responseXml("1", "OK",
                                             "<child name=\"cert_dot_csr_file\"><BinaryElem>" +
                                                 base64Of(csr) + "</BinaryElem></child>")));
     std::string out = dir.path("full.csr");
@@ -203,7 +202,7 @@ TEST_F(CertMgrFixture, ExportOfRequestFillingItsBufferExactlyIsSaved) {
     EXPECT_EQ(readFile(out), csr);
 
     // One byte more does not decode into the buffer: nothing is written.
-    transport.script(certAnswer(responseXml("1", "OK",
+    transport.answer(certAnswer(responseXml("1", "OK",
                                             "<child name=\"cert_dot_csr_file\"><BinaryElem>" +
                                                 base64Of(csr + "z") + "</BinaryElem></child>")));
     std::string over = dir.path("over.csr");
@@ -239,7 +238,7 @@ TEST_F(CertMgrFixture, NonSuccessStatusPrintsCodeAndMessage) {
          "D [QOR] Save Cert Request error 4\n\nD [QOR] no\n\n"},
     };
     for (Case& c : cases) {
-        transport.script(certAnswer(responseXml("4", "no")));
+        transport.answer(certAnswer(responseXml("4", "no")));
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(c.run(), -1);
         std::string err = ::testing::internal::GetCapturedStderr();
@@ -249,7 +248,7 @@ TEST_F(CertMgrFixture, NonSuccessStatusPrintsCodeAndMessage) {
 
 TEST_F(CertMgrFixture, ReadDefaultsUsesTextSuccessTest) {
     std::string o = "keep", ou, c, st, l, cn, an;
-    transport.script(certAnswer(responseXml("1 ", "odd", stringChild("x509_O", "Acme"))));
+    transport.answer(certAnswer(responseXml("1 ", "odd", stringChild("x509_O", "Acme"))));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.readCertDefaults(o, ou, c, st, l, cn, an), -1);
     std::string err = ::testing::internal::GetCapturedStderr();
@@ -260,7 +259,7 @@ TEST_F(CertMgrFixture, ReadDefaultsUsesTextSuccessTest) {
 }
 
 TEST_F(CertMgrFixture, ReadDefaultsFillsSevenFields) {
-    transport.script(certAnswer(
+    transport.answer(certAnswer(
         responseXml("1", "OK",
                     stringChild("x509_O", "Org") + stringChild("x509_OU", "Unit") +
                         stringChild("x509_C", "DE") + stringChild("x509_ST", "Bavaria") +
@@ -276,7 +275,7 @@ TEST_F(CertMgrFixture, ReadDefaultsFillsSevenFields) {
 TEST_F(CertMgrFixture, WrongAnswerHeaderFailsWithCodeZero) {
     std::vector<uint8_t> packet = certAnswer(kOk);
     packet[9] = 0x01;  // E0 C0 03 00 01 01 ...
-    transport.script(packet);
+    transport.answer(packet);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.deleteIndividualCA("x"), -1);
     std::string err = ::testing::internal::GetCapturedStderr();
@@ -284,17 +283,17 @@ TEST_F(CertMgrFixture, WrongAnswerHeaderFailsWithCodeZero) {
 }
 
 TEST_F(CertMgrFixture, DeviceThatDoesNotOpenFailsWithTransportLineOnly) {
-    transport.scriptOpenFailure();
+    transport.failOpen();
     ::testing::internal::CaptureStderr();
     std::vector<std::string> names;
     EXPECT_EQ(mgr.queryCertList(names), -1);
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "D [QOR] Failed to open usb device '/dev/usb/lp0'!\n");
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST_F(CertMgrFixture, ErrorReplyCollectsNothingAndFailsSilently) {
-    transport.script(certAnswer(kOk, false, 0xD0));
+    transport.answer(certAnswer(kOk, false, 0xD0));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.deleteIndividualCA("x"), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
@@ -309,7 +308,7 @@ TEST_F(CertMgrFixture, AnswerSplitOverContinuedPacketsIsJoined) {
                                    static_cast<uint8_t>(rest.size() + 1), 0x50};
     second.insert(second.end(), rest.begin(), rest.end());
     first.insert(first.end(), second.begin(), second.end());
-    transport.script(first);
+    transport.answer(first);
     EXPECT_EQ(mgr.deleteIndividualCA("x"), 0);
 }
 
@@ -317,7 +316,7 @@ TEST_F(CertMgrFixture, QueryCertListPrintsNames) {
     std::string list =
         "<child name=\"cert_list\"><ListElem><StringElem>one</StringElem>"
         "<StringElem>two</StringElem></ListElem></child>";
-    transport.script(certAnswer(responseXml("1", "OK", list)));
+    transport.answer(certAnswer(responseXml("1", "OK", list)));
     std::vector<std::string> names;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.queryCertList(names), 0);
@@ -329,7 +328,7 @@ TEST_F(CertMgrFixture, QueryCertListPrintsNames) {
 }
 
 TEST_F(CertMgrFixture, CAInfoFillsItsThreeOutputs) {
-    transport.script(certAnswer(responseXml(
+    transport.answer(certAnswer(responseXml(
         "1", "OK",
         stringChild("ca_file_name", "root.pem") + stringChild("ca_dot_pem_path", "/etc/ca/r.pem") +
             stringChild("ca_common_name", "Root_Jan__1_2020_To_Jan__1_2030"))));
@@ -344,9 +343,9 @@ TEST_F(CertMgrFixture, CAInfoFillsItsThreeOutputs) {
 
 TEST_F(CertMgrFixture, FriendlyNameOfThirtyTwoCharactersIsRefusedBeforeSending) {
     std::string name31(31, 'n'), name32(32, 'n');
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
     EXPECT_EQ(mgr.deleteIndividualCert(name31.c_str()), 0);
-    EXPECT_EQ(transport.m_Writes.size(), 1u);
+    EXPECT_EQ(transport.writes.size(), 1u);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.deleteIndividualCert(name32.c_str()), -1);
     EXPECT_EQ(mgr.exportPubKey(dir.path("x"), name32.c_str()), -1);
@@ -357,7 +356,7 @@ TEST_F(CertMgrFixture, FriendlyNameOfThirtyTwoCharactersIsRefusedBeforeSending) 
     EXPECT_NE(err.find("D [QOR] Friendly name too long (32 characters, at most 31)"),
               std::string::npos)
         << err;
-    EXPECT_EQ(transport.m_Writes.size(), 1u);
+    EXPECT_EQ(transport.writes.size(), 1u);
 }
 
 TEST_F(CertMgrFixture, RequestsAtTheirBufferLimitGoOutAndOneMoreByteIsRefused) {
@@ -386,18 +385,18 @@ TEST_F(CertMgrFixture, RequestsAtTheirBufferLimitGoOutAndOneMoreByteIsRefused) {
         if (k.templ == certtemplates::kGenerateNewCert)
             fixed += 1;  // friendly name "f"
         size_t room = k.buffer - fixed;
-        transport.m_Writes.clear();
+        transport.writes.clear();
         for (int n = 0; n < 4; ++n)
-            transport.script(certAnswer(kOk));
+            transport.answer(certAnswer(kOk));
         EXPECT_EQ(k.run(std::string(room, 'q')), 0) << k.buffer;
-        size_t sent = transport.m_Writes.size();
+        size_t sent = transport.writes.size();
         ASSERT_GE(sent, 1u);
-        EXPECT_EQ(requestXml(transport.m_Writes.back()).size() + 1, k.buffer);
+        EXPECT_EQ(requestXml(transport.writes.back()).size() + 1, k.buffer);
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(k.run(std::string(room + 1, 'q')), -1);
         std::string err = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("request too long"), std::string::npos) << err;
-        EXPECT_EQ(transport.m_Writes.size(), sent) << "refused request was sent";
+        EXPECT_EQ(transport.writes.size(), sent) << "refused request was sent";
     }
 }
 
@@ -406,7 +405,7 @@ TEST_F(CertMgrFixture, EscapedFieldsCountTowardsTheLimit) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.generateNewCert(std::string(600, '&'), "", "", "", "", "", "", nullptr), -1);
     ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST(LoadFromFile, ReadsWholeFileAndReportsSize) {
@@ -462,7 +461,7 @@ TEST_F(CertMgrFixture, FileOf12288BytesIsRefusedBeforeAnyExchange) {
     EXPECT_EQ(mgr.uploadNewCAFile(dir.path("ca.pem")), -1);
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("too large to send"), std::string::npos) << err;
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST_F(CertMgrFixture, FileOf12287BytesDoesNotFitEncodingBufferEither) {
@@ -477,12 +476,12 @@ TEST_F(CertMgrFixture, FileOf12287BytesDoesNotFitEncodingBufferEither) {
                        "buffer 16384\n";
     EXPECT_EQ(err, "D [QOR] Loading file " + dir.path("ca.pem") + ", 12287 bytes\n" + line +
                        "D [QOR] Loading file " + dir.path("ca.pem") + ", 12287 bytes\n" + line);
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST_F(CertMgrFixture, LargestSendableFileDependsOnTheFileName) {
     for (std::string name : {"r.pem", "a-much-longer-certificate-name.pem"}) {
-        transport.m_Writes.clear();
+        transport.writes.clear();
         std::string path = dir.path(name);
         size_t fixed = std::string(certtemplates::kUploadNewCAFile).size() - 6 + name.size() + 1;
         // Largest size whose request (with its decimal size) fits 16384 bytes.
@@ -493,12 +492,12 @@ TEST_F(CertMgrFixture, LargestSendableFileDependsOnTheFileName) {
                 largest = size;
         }
         writeFile(path, std::string(largest, 'x'));
-        transport.script(certAnswer(kOk));
+        transport.answer(certAnswer(kOk));
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(mgr.uploadNewCAFile(path), 0) << name;
         ::testing::internal::GetCapturedStderr();
-        ASSERT_EQ(transport.m_Writes.size(), 1u) << name;
-        std::string sent = requestXml(transport.m_Writes[0]);
+        ASSERT_EQ(transport.writes.size(), 1u) << name;
+        std::string sent = requestXml(transport.writes[0]);
         EXPECT_EQ(sent.size() + 1, fixed + std::to_string(largest).size() + (largest + 2) / 3 * 4)
             << name;
         EXPECT_LE(sent.size() + 1, 16384u);
@@ -511,7 +510,7 @@ TEST_F(CertMgrFixture, LargestSendableFileDependsOnTheFileName) {
         EXPECT_EQ(mgr.uploadNewCAFile(path), -1) << name;
         std::string err = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("uploadNewCAFile request too long"), std::string::npos) << err;
-        EXPECT_EQ(transport.m_Writes.size(), 1u);
+        EXPECT_EQ(transport.writes.size(), 1u);
     }
 }
 
@@ -522,7 +521,7 @@ TEST_F(CertMgrFixture, MissingFileFailsWithoutExchange) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.uploadNewCAFile(dir.path("empty.pem")), -1);
     ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST_F(CertMgrFixture, UploadCARemovesCAListedUnderFullNameFirst) {
@@ -532,13 +531,13 @@ TEST_F(CertMgrFixture, UploadCARemovesCAListedUnderFullNameFirst) {
         "<child name=\"cert_list\"><ListElem><StringElem>Other_CA</StringElem>"
         "<StringElem>PrinterCA_Jan__5_2010_To_Dec_31_2011</StringElem>"
         "</ListElem></child>";
-    transport.script(certAnswer(responseXml("1", "OK", list)));
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(responseXml("1", "OK", list)));
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(mgr.uploadNewCAFile(path), 0);
     std::string err = ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(transport.m_Writes.size(), 3u);
+    ASSERT_EQ(transport.writes.size(), 3u);
     EXPECT_EQ(xmlOfWrite(0), kGolden420);
     EXPECT_NE(xmlOfWrite(1).find("deleteIndividualCA</arg><arg name=\"params\"><ListElem><ListElem>"
                                  "<MapElem><child name=\"ca_common_name\"><StringElem>PrinterCA_"
@@ -555,20 +554,20 @@ TEST_F(CertMgrFixture, UploadCARemovesCAListedUnderFullNameFirst) {
 TEST_F(CertMgrFixture, RemoveExistingCAWithoutListedNameDeletesNothing) {
     std::string path = dir.path("root.pem");
     writeCertificate(path, "/CN=PrinterCA", "20100105120000Z", "20111231235959Z");
-    transport.script(certAnswer(responseXml(
+    transport.answer(certAnswer(responseXml(
         "1", "OK",
         "<child name=\"cert_list\"><ListElem><StringElem>PrinterCA</StringElem></ListElem>"
         "</child>")));
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(mgr.removeExistingCA(path));
     ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(transport.m_Writes.size(), 1u);
+    EXPECT_EQ(transport.writes.size(), 1u);
 }
 
 TEST(CertMgrConstruction, EmptyDevicePathThrowsText) {
-    FakeTransport transport;
+    FakePrinter transport;
     try {
-        CertMgr mgr("", transport, nullptr);
+        CertMgr mgr(transport.channel(""));
         FAIL() << "no error";
     } catch (const char* text) {
         EXPECT_STREQ(text, "Error: No USB device is specified!");

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "CertAnswers.h"
 #include "CertMgr.h"
 #include "CertTestFiles.h"
-#include "FakeTransport.h"
 
 using namespace qor;
 using namespace qor::test;
@@ -14,11 +14,11 @@ using namespace qor::test;
 namespace {
 
 struct CertProcFixture : ::testing::Test {
-    FakeTransport transport;
+    FakePrinter transport;
     int made = 0;
     CertProc proc{[this](const std::string& path) {
         ++made;
-        return std::make_unique<CertMgr>(path, transport, [](unsigned) {});
+        return std::make_unique<CertMgr>(transport.channel(path));
     }};
     ConfigDetails cfg;
     TempDir dir;
@@ -33,9 +33,9 @@ struct CertProcFixture : ::testing::Test {
         return status;
     }
     std::string sentMethod(size_t k) const {
-        if (k >= transport.m_Writes.size())
+        if (k >= transport.writes.size())
             return "";
-        std::string xml = requestXml(transport.m_Writes[k]);
+        std::string xml = requestXml(transport.writes[k]);
         size_t at = xml.find("<arg name=\"method\">");
         if (at == std::string::npos)
             return "?";
@@ -49,7 +49,7 @@ const std::string kOk = responseXml("1", "OK");
 }  // namespace
 
 TEST_F(CertProcFixture, ReadDefaultsPrintsKeyLinesInOrder) {
-    transport.script(
+    transport.answer(
         certAnswer(responseXml("1", "OK",
                                stringChild("x509_O", "Org") + stringChild("x509_OU", "Unit") +
                                    stringChild("x509_C", "DE") + stringChild("x509_ST", "BY") +
@@ -62,7 +62,7 @@ TEST_F(CertProcFixture, ReadDefaultsPrintsKeyLinesInOrder) {
 }
 
 TEST_F(CertProcFixture, ReadDefaultsNonSuccessPrintsOnlyFailureLine) {
-    transport.script(certAnswer(responseXml("2", "denied")));
+    transport.answer(certAnswer(responseXml("2", "denied")));
     EXPECT_EQ(run("-rcerdefs"), 1);
     EXPECT_EQ(out, "");
     EXPECT_NE(err.find("D [QOR] Failed to read certificate defaults!\n"), std::string::npos) << err;
@@ -72,9 +72,9 @@ TEST_F(CertProcFixture, CsrGeneratesThenSavesToPath) {
     cfg.cerOrg = "R&D";
     cfg.cerCommon = "printer";
     cfg.cerPath = dir.path("req.csr");
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(responseXml(
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(responseXml(
         "1", "", "<child name=\"cert_dot_csr_file\"><BinaryElem>Q1NS</BinaryElem></child>")));
     EXPECT_EQ(run("-csr"), 0);
     EXPECT_EQ(sentMethod(0), "deleteIndividualCert");
@@ -118,27 +118,27 @@ TEST_F(CertProcFixture, CsrChecksTheRequestPathBeforeTouchingThePrinter) {
         EXPECT_EQ(run("-csr"), 1) << row.path;
         EXPECT_EQ(err, row.err);
         EXPECT_EQ(made, 0) << row.path;
-        EXPECT_TRUE(transport.m_Writes.empty()) << row.path;
+        EXPECT_TRUE(transport.writes.empty()) << row.path;
     }
     cfg.cerPath = fresh;
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(responseXml("5", "no key")));
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(responseXml("5", "no key")));
     EXPECT_EQ(run("-csr"), 1);
-    EXPECT_EQ(transport.m_Writes.size(), 2u);
+    EXPECT_EQ(transport.writes.size(), 2u);
     struct stat info {};
     EXPECT_NE(::stat(fresh.c_str(), &info), 0);
 }
 
 TEST_F(CertProcFixture, CsrGenerationFailure) {
     cfg.cerPath = dir.path("req.csr");
-    transport.script(certAnswer(kOk));
-    transport.script(certAnswer(responseXml("5", "no key")));
+    transport.answer(certAnswer(kOk));
+    transport.answer(certAnswer(responseXml("5", "no key")));
     EXPECT_EQ(run("-csr"), 1);
     EXPECT_NE(err.find("D [QOR] Create Certificate Request error 5\nD [QOR] no key\n"
                        "D [QOR] Error creating Certificate Request!\n"),
               std::string::npos)
         << err;
-    EXPECT_EQ(transport.m_Writes.size(), 2u);
+    EXPECT_EQ(transport.writes.size(), 2u);
 }
 
 TEST_F(CertProcFixture, InstallWithBothFilesInstallsCAOnly) {
@@ -146,10 +146,10 @@ TEST_F(CertProcFixture, InstallWithBothFilesInstallsCAOnly) {
     cfg.signedCerFile802 = dir.path("signed.pem");
     writeCertificate(cfg.caCerFile802, "/CN=Root", "100105000000Z", "111231235959Z");
     writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
-    transport.script(certAnswer(kOk));  // the CA list: nothing to remove first
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));  // the CA list: nothing to remove first
+    transport.answer(certAnswer(kOk));
     EXPECT_EQ(run("-icer"), 0);
-    ASSERT_EQ(transport.m_Writes.size(), 2u);
+    ASSERT_EQ(transport.writes.size(), 2u);
     EXPECT_EQ(sentMethod(0), "queryCAList");
     EXPECT_EQ(sentMethod(1), "uploadNewCAFile");
     EXPECT_NE(err.find("D [QOR] CA/Signed Certificate successfully installed!\n"),
@@ -159,30 +159,30 @@ TEST_F(CertProcFixture, InstallWithBothFilesInstallsCAOnly) {
 TEST_F(CertProcFixture, InstallSignedCertificateWithDefaultFriendlyName) {
     cfg.signedCerFile802 = dir.path("signed.pem");
     writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
-    transport.script(certAnswer(kOk));
+    transport.answer(certAnswer(kOk));
     EXPECT_EQ(run("-icer"), 0);
     EXPECT_EQ(sentMethod(0), "uploadSignedCertFile");
-    EXPECT_NE(requestXml(transport.m_Writes[0]).find("<StringElem>AirJoinHelperTool</StringElem>"),
+    EXPECT_NE(requestXml(transport.writes[0]).find("<StringElem>AirJoinHelperTool</StringElem>"),
               std::string::npos);
 }
 
 TEST_F(CertProcFixture, InstallFailureAndMissingFiles) {
     cfg.signedCerFile802 = dir.path("signed.pem");
     writeCertificate(cfg.signedCerFile802, "/CN=Signed", "100105000000Z", "111231235959Z");
-    transport.script(certAnswer(responseXml("3", "full")));
+    transport.answer(certAnswer(responseXml("3", "full")));
     EXPECT_EQ(run("-icer"), 1);
     EXPECT_NE(err.find("D [QOR] Install Signed Cert error 3\nD [QOR] full\n"
                        "D [QOR] Error installing CA/Signed Certificate!\n"),
               std::string::npos)
         << err;
 
-    transport.m_Writes.clear();
+    transport.writes.clear();
     made = 0;
     cfg.caCerFile802 = dir.path("missing.pem");
     EXPECT_EQ(run("-icer"), 2);
     EXPECT_EQ(err, "D [QOR] File not found! ('" + cfg.caCerFile802 + "')\n");
     EXPECT_EQ(made, 0);
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 
     cfg.caCerFile802.clear();
     cfg.signedCerFile802.clear();
@@ -198,7 +198,7 @@ TEST_F(CertProcFixture, InstallFailureAndMissingFiles) {
     EXPECT_EQ(err, "qorconfig: '" + cfg.signedCerFile802 +
                        "' is not a PEM certificate; nothing was installed\n");
     EXPECT_EQ(made, 0);
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }
 
 TEST_F(CertProcFixture, UnknownCommandAndEmptyDevicePath) {
@@ -218,5 +218,5 @@ TEST_F(CertProcFixture, CsrWithSubjectTooLongForItsRequestSendsNothing) {
     EXPECT_NE(err.find("D [QOR] Error creating Certificate Request!\n"), std::string::npos) << err;
     EXPECT_EQ(err.find("successfully created"), std::string::npos) << err;
     // Not even the delete of the old certificate goes out.
-    EXPECT_TRUE(transport.m_Writes.empty());
+    EXPECT_TRUE(transport.writes.empty());
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "CarefulXPath.h"
-#include "FakeTransport.h"
+#include "CertAnswers.h"
 #include "RandomXml.h"
 
 using namespace qor;

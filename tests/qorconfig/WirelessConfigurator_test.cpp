@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FakeLink.h"
+#include "ConfigRig.h"
 
 namespace qor {
 namespace {
@@ -16,9 +16,10 @@ using testing::internal::GetCapturedStdout;
 
 struct Builder {
     ConfigDetails config;
-    std::shared_ptr<test::FakeLinkLog> log = std::make_shared<test::FakeLinkLog>();
+    test::FakePrinter printer;
+    std::shared_ptr<int> passwordReads = std::make_shared<int>(0);
     std::unique_ptr<WirelessConfigurator> make(std::string password = "typed") {
-        return test::makeFakeConfigurator(config, log, password);
+        return test::makeFakeConfigurator(config, printer, password, nullptr, passwordReads);
     }
 };
 
@@ -98,8 +99,8 @@ TEST(SecurityValue, FollowsTheDecisionOrder) {
 TEST(SecurityRecord, WritesFragmentToStdoutAndLinesToStderr) {
     ConfigDetails config;
     config.security = "WPA";
-    auto log = std::make_shared<test::FakeLinkLog>();
-    auto c = test::makeFakeConfigurator(config, log);
+    test::FakePrinter printer;
+    auto c = test::makeFakeConfigurator(config, printer);
     CaptureStderr();
     CaptureStdout();
     c->addSecurity();
@@ -120,20 +121,21 @@ TEST(PasswordRecord, ItemFollowsSecurity) {
               bytesOf({0x28, 0x11, 0, 0, 3, 'p', 'w', 0}));
     b.config.security = "None";
     EXPECT_TRUE(record(b, [](auto& c) { return c.addPassword(); }).empty());
-    EXPECT_EQ(b.log->passwordReads, 0);
+    EXPECT_EQ(*b.passwordReads, 0);
 }
 
 TEST(PasswordRecord, EmptyPasswordPromptsEveryTime) {
     ConfigDetails config;
     config.security = "";  // empty is not "None"
-    auto log = std::make_shared<test::FakeLinkLog>();
-    auto c = test::makeFakeConfigurator(config, log, "abc");
+    test::FakePrinter printer;
+    auto passwordReads = std::make_shared<int>(0);
+    auto c = test::makeFakeConfigurator(config, printer, "abc", nullptr, passwordReads);
     CaptureStdout();
     c->addPassword();
     c->addPassword();
     EXPECT_EQ(GetCapturedStdout(),
               "Please provide the password:\n\nPlease provide the password:\n\n");
-    EXPECT_EQ(log->passwordReads, 2);
+    EXPECT_EQ(*passwordReads, 2);
     EXPECT_EQ(config.passwd, "");
     EXPECT_EQ(c->message(), bytesOf({0x28, 0x11, 0, 0, 4, 'a', 'b', 'c', 0, 0x28, 0x11, 0, 0, 4,
                                      'a', 'b', 'c', 0}));
@@ -273,8 +275,8 @@ TEST(Dot1xPasswordRecord, LengthReaches256) {
 TEST(ValidateCertRecord, FollowsTheCertificateLists) {
     auto value = [](std::function<std::unique_ptr<CertificateLists>(const std::string&)> lists) {
         ConfigDetails config;
-        auto log = std::make_shared<test::FakeLinkLog>();
-        auto c = test::makeFakeConfigurator(config, log, "", lists);
+        test::FakePrinter printer;
+        auto c = test::makeFakeConfigurator(config, printer, "", lists);
         CaptureStderr();
         c->addValidateCert();
         std::string err = GetCapturedStderr();
@@ -300,8 +302,8 @@ TEST(ValidateCertRecord, FollowsTheCertificateLists) {
 TEST(Framing, WriteRequestWithAndWithoutForwarding) {
     ConfigDetails config;
     config.ssid = "A";
-    auto log = std::make_shared<test::FakeLinkLog>();
-    auto c = test::makeFakeConfigurator(config, log);
+    test::FakePrinter printer;
+    auto c = test::makeFakeConfigurator(config, printer);
     CaptureStderr();
     c->setForward(0);
     c->clearMessage();
@@ -322,7 +324,8 @@ TEST(Framing, WriteRequestWithAndWithoutForwarding) {
 
 TEST(Framing, ReadRequestIsNineOrEighteenBytes) {
     ConfigDetails config;
-    auto c = test::makeFakeConfigurator(config, std::make_shared<test::FakeLinkLog>());
+    test::FakePrinter printer;
+    auto c = test::makeFakeConfigurator(config, printer);
     EXPECT_EQ(c->readRequest(0x28, 0x08), bytesOf({0xA5, 0, 0x0F, 0x50, 0xE0, 0x63, 0x02, 0, 0x09,
                                                    0xA5, 0, 6, 0x50, 0xE0, 0xD8, 0, 0x28, 0x08}));
     c->setForward(0);
@@ -335,7 +338,8 @@ TEST(Masking, DiagnosticLinesHideSecretsButKeepLength) {
     config.wepKey[2] = "abcde";
     config.pwd802 = "s3cret";
     config.user802 = "bob";
-    auto c = test::makeFakeConfigurator(config, std::make_shared<test::FakeLinkLog>());
+    test::FakePrinter printer;
+    auto c = test::makeFakeConfigurator(config, printer);
     CaptureStderr();
     c->addPsk();
     c->addWepKey(3);
@@ -355,7 +359,8 @@ TEST(Masking, SecretBytesAreFlaggedThroughFraming) {
     config.security = "WPA";
     config.passwd = "pw";
     config.ssid = "S";
-    auto c = test::makeFakeConfigurator(config, std::make_shared<test::FakeLinkLog>());
+    test::FakePrinter printer;
+    auto c = test::makeFakeConfigurator(config, printer);
     CaptureStderr();
     c->clearMessage();
     size_t n = c->addSsid();

@@ -14,15 +14,15 @@
 #include <fstream>
 #include <functional>
 
-#include "ScriptedTransport.h"
+#include "SurveyReplies.h"
 #include "SurveyTexts.h"
 
 namespace qor {
 namespace {
 
 using test::directSurveyReply;
+using test::FakePrinter;
 using test::forwardedSurveyReply;
-using test::RecordingEnvironment;
 
 // Captures what the lister writes to its output stream.
 class Capture {
@@ -45,10 +45,11 @@ class Capture {
     std::FILE* m_File;
 };
 
-std::string runLister(std::vector<const char*> args, RecordingEnvironment& env) {
+std::string runLister(std::vector<const char*> args, FakePrinter& env) {
     args.insert(args.begin(), "qorlist");
     Capture out;
-    EXPECT_EQ(runSurveyLister(static_cast<int>(args.size()), args.data(), env, out.file()), 0);
+    EXPECT_EQ(
+        runSurveyLister(static_cast<int>(args.size()), args.data(), env.channels(), out.file()), 0);
     return out.text();
 }
 
@@ -92,7 +93,7 @@ TEST(SurveyArguments, DefaultPathAndLateHelpIsAPath) {
 }
 
 TEST(SurveyUsage, FirstHelpPrintsTheUsageByteForByteAndTouchesNoDevice) {
-    RecordingEnvironment env;
+    FakePrinter env;
     std::string out = runLister({"-h", "-x"}, env);
     EXPECT_EQ(out,
               "\n"
@@ -108,37 +109,37 @@ TEST(SurveyUsage, FirstHelpPrintsTheUsageByteForByteAndTouchesNoDevice) {
               "      -x           Dislplays the found site in row.\n"
               "      USB_PATH     Path of the usb of the printer.\n"
               "\n");
-    EXPECT_EQ(env.m_Acquired, 0);
+    EXPECT_EQ(env.channelsMade, 0);
 }
 
 TEST(SurveyUsage, LateHelpIsTriedAsTheDevicePath) {
-    RecordingEnvironment env;
-    env.m_Transport.scriptOpenFailure();
-    env.m_Transport.scriptOpenFailure();
+    FakePrinter env;
+    env.failOpen();
+    env.failOpen();
     EXPECT_EQ(runLister({"-x", "-h"}, env), "CTYPE=1&&::&&");
-    EXPECT_EQ(env.m_Transport.m_Opened, (std::vector<std::string>{"-h", "-h"}));
+    EXPECT_EQ(env.opened, (std::vector<std::string>{"-h", "-h"}));
 }
 
 // ---- attempt order and ctype ------------------------------------------------
 
 TEST(SurveyAttempts, ForwardingKindFirstThenLineOutput) {
-    RecordingEnvironment env;
-    env.m_Transport.script(forwardedSurveyReply("xxCell 01\nESSID:\"a\"\nCell 02\nESSID:\"\"\n"));
+    FakePrinter env;
+    env.answer(forwardedSurveyReply("xxCell 01\nESSID:\"a\"\nCell 02\nESSID:\"\"\n"));
     std::string out = runLister({}, env);
     EXPECT_EQ(out, " 01\nESSID:\"a\"\n\n 02\nESSID:\"\"\n\nCTYPE=2&&::&&");
-    EXPECT_EQ(env.m_Transport.m_Opened, std::vector<std::string>{"/dev/usb/lp0"});
-    ASSERT_EQ(env.m_Transport.m_Writes.size(), 1u);
-    EXPECT_EQ(env.m_Transport.m_Writes[0].size(), 37u);
+    EXPECT_EQ(env.opened, std::vector<std::string>{"/dev/usb/lp0"});
+    ASSERT_EQ(env.writes.size(), 1u);
+    EXPECT_EQ(env.writes[0].size(), 37u);
     // direct made, replaced by forwarding, forwarding again, then destroyed.
-    EXPECT_EQ(env.m_Events, (std::vector<std::string>{"acquire", "release", "acquire", "release",
-                                                      "acquire", "release"}));
-    EXPECT_EQ(env.m_Holds, 0);
+    EXPECT_EQ(env.events, (std::vector<std::string>{"acquire", "release", "acquire", "release",
+                                                    "acquire", "release"}));
+    EXPECT_EQ(env.holds, 0);
 }
 
 TEST(SurveyAttempts, FallbackToTheDirectKindStillReportsCtypeTwo) {
-    RecordingEnvironment env;
-    env.m_Transport.scriptOpenFailure();  // forwarding kind
-    env.m_Transport.script(directSurveyReply(test::kDirectSurvey));
+    FakePrinter env;
+    env.failOpen();  // forwarding kind
+    env.answer(directSurveyReply(test::kDirectSurvey));
     std::string out = runLister({"-x", "/dev/usb/lp3"}, env);
     EXPECT_EQ(out,
               "ssid=HomeNet&&:&&channel=6&&:&&mode=Managed&&:&&signal=45&&:&&security=WPA2&&::&&\n"
@@ -148,49 +149,47 @@ TEST(SurveyAttempts, FallbackToTheDirectKindStillReportsCtypeTwo) {
               "ssid=Cafe&&:&&channel=3&&:&&mode=Managed&&:&&signal=71&&:&&security=None&&::&&\n"
               "ssid=PeerLink&&:&&channel=9&&:&&mode=Ad-Hoc&&:&&signal=85&&:&&security=None&&::&&\n"
               "CTYPE=2&&::&&");
-    EXPECT_EQ(env.m_Transport.m_Opened, (std::vector<std::string>{"/dev/usb/lp3", "/dev/usb/lp3"}));
-    ASSERT_EQ(env.m_Transport.m_Writes.size(), 1u);
-    EXPECT_EQ(env.m_Transport.m_Writes[0].size(), 9u);
-    EXPECT_TRUE(env.m_Sleeps.empty());   // the answer came at once
-    EXPECT_EQ(env.m_Events.size(), 8u);  // four devices over the run
+    EXPECT_EQ(env.opened, (std::vector<std::string>{"/dev/usb/lp3", "/dev/usb/lp3"}));
+    ASSERT_EQ(env.writes.size(), 1u);
+    EXPECT_EQ(env.writes[0].size(), 9u);
+    EXPECT_TRUE(env.sleepsMs.empty());  // the answer came at once
+    EXPECT_EQ(env.events.size(), 8u);   // four devices over the run
 }
 
 TEST(SurveyAttempts, BothKindsFailingPrintsOnlyCtypeOne) {
-    RecordingEnvironment env;
-    env.m_Transport.scriptOpenFailure();
-    env.m_Transport.scriptOpenFailure();
+    FakePrinter env;
+    env.failOpen();
+    env.failOpen();
     EXPECT_EQ(runLister({"-x"}, env), "CTYPE=1&&::&&");
-    EXPECT_EQ(env.m_Holds, 0);
+    EXPECT_EQ(env.holds, 0);
 }
 
 TEST(SurveyAttempts, SurveyWithoutCellsPrintsNoSites) {
-    RecordingEnvironment env;
-    env.m_Transport.script(forwardedSurveyReply("no cells here"));
+    FakePrinter env;
+    env.answer(forwardedSurveyReply("no cells here"));
     EXPECT_EQ(runLister({}, env), "CTYPE=2&&::&&");
 }
 
 TEST(SurveyAttempts, WifiSupportOfTheForwardingKind) {
-    RecordingEnvironment env;
+    FakePrinter env;
     std::vector<uint8_t> reply(20, 0);
     reply.back() = 1;
-    env.m_Transport.script(reply);
+    env.answer(reply);
     EXPECT_EQ(runLister({"-m", "3:7"}, env), "wifisupport:2\nCTYPE=2&&::&&");
-    EXPECT_EQ(env.m_Transport.m_Opened, std::vector<std::string>{"3:7"});
+    EXPECT_EQ(env.opened, std::vector<std::string>{"3:7"});
 }
 
 TEST(SurveyAttempts, WifiSupportFallbackToTheDirectKind) {
-    RecordingEnvironment env;
-    env.m_Transport.scriptOpenFailure();
-    env.m_Transport.script(
-        {0xA5, 0x00, 0x09, 0x50, 0xE0, 0x81, 0x00, 0x02, 0x05, 0x09, 0x00, 0x03});
+    FakePrinter env;
+    env.failOpen();
+    env.answer({0xA5, 0x00, 0x09, 0x50, 0xE0, 0x81, 0x00, 0x02, 0x05, 0x09, 0x00, 0x03});
     EXPECT_EQ(runLister({"-m"}, env), "wifisupport:3\nCTYPE=2&&::&&");
 }
 
 TEST(SurveyAttempts, DirectWifiSupportOfZeroGivesCtypeOneAndNoLine) {
-    RecordingEnvironment env;
-    env.m_Transport.scriptOpenFailure();
-    env.m_Transport.script(
-        {0xA5, 0x00, 0x09, 0x50, 0xE0, 0x81, 0x00, 0x02, 0x05, 0x09, 0x00, 0x00});
+    FakePrinter env;
+    env.failOpen();
+    env.answer({0xA5, 0x00, 0x09, 0x50, 0xE0, 0x81, 0x00, 0x02, 0x05, 0x09, 0x00, 0x00});
     EXPECT_EQ(runLister({"-m", "-x"}, env), "CTYPE=1&&::&&");
 }
 
@@ -358,8 +357,8 @@ TEST(QorConf, RowOutputReadsTheConfAtItsSearchPaths) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for a mount namespace";
     int rc = inPrivateUsrLocal([] {
-        RecordingEnvironment env;
-        env.m_Transport.script(forwardedSurveyReply(
+        FakePrinter env;
+        env.answer(forwardedSurveyReply(
             "Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\nCell 2 ESSID:\"ap\"\nMode:Master\n"));
         std::string expectBoth =
             "ssid=peer&&:&&channel=&&:&&mode=Ad-Hoc&&:&&signal=99&&:&&security=&&::&&\n"
@@ -369,19 +368,19 @@ TEST(QorConf, RowOutputReadsTheConfAtItsSearchPaths) {
             return 1;
         // The third path, then the second one in front of it.
         makeConf("printer", "ADHOC=0\n");
-        env.m_Transport.script(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
+        env.answer(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
         if (runLister({"-x"}, env) != "CTYPE=2&&::&&")
             return 2;
         makeConf("tamo", "ADHOC=1\n");
-        env.m_Transport.script(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
+        env.answer(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
         if (runLister({"-x"}, env).find("ssid=peer") != 0)
             return 3;
         makeConf("corvane", "ADHOC=0\n");
-        env.m_Transport.script(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
+        env.answer(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
         if (runLister({"-x"}, env) != "CTYPE=2&&::&&")
             return 4;
         // The line output ignores the filter.
-        env.m_Transport.script(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
+        env.answer(forwardedSurveyReply("Cell 1 ESSID:\"peer\"\nMode:Ad-Hoc\n"));
         if (runLister({}, env) != " 1 ESSID:\"peer\"\nMode:Ad-Hoc\n\nCTYPE=2&&::&&")
             return 5;
         return 0;

@@ -1,6 +1,6 @@
 // The check that a read answer has the promised form before its data are
 // used: the packet reader, whole answers, and every way of falling short.
-#include "NpaAnswer.h"
+#include "NpaPacket.h"
 
 #include <gtest/gtest.h>
 

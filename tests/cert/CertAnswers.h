@@ -1,5 +1,5 @@
-// A scripted CommTransport: each open() serves the next scripted answer and
-// records what was written, so tests see the exact request bytes.
+// Certificate manager answers and requests as the printer's XML carries them,
+// for the scripted printer under CertMgr.
 #pragma once
 
 #include <cstring>
@@ -7,58 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "CommTransport.h"
+#include "FakePrinter.h"
 
 namespace qor::test {
-
-class FakeTransport : public CommTransport {
-  public:
-    struct Answer {
-        bool opens = true;
-        std::vector<uint8_t> bytes;
-    };
-
-    void script(std::vector<uint8_t> bytes) { m_Script.push_back({true, std::move(bytes)}); }
-    void scriptOpenFailure() { m_Script.push_back({false, {}}); }
-
-    int open(const std::string& path) override {
-        m_Opened.push_back(path);
-        m_Pending.clear();
-        m_Cursor = 0;
-        if (m_Script.empty())
-            return 0;  // opens, answers nothing
-        Answer next = m_Script.front();
-        m_Script.pop_front();
-        if (!next.opens)
-            return -1;
-        m_Pending = next.bytes;
-        return 0;
-    }
-    int close() override {
-        ++m_Closes;
-        return 0;
-    }
-    int read(uint8_t* buffer, size_t size) override {
-        size_t n = std::min(size, m_Pending.size() - m_Cursor);
-        if (n)
-            std::memcpy(buffer, m_Pending.data() + m_Cursor, n);
-        m_Cursor += n;
-        return static_cast<int>(n);
-    }
-    int write(const uint8_t* buffer, size_t size) override {
-        m_Writes.emplace_back(buffer, buffer + size);
-        return static_cast<int>(size);
-    }
-
-    std::vector<std::string> m_Opened;
-    std::vector<std::vector<uint8_t>> m_Writes;
-    int m_Closes = 0;
-
-  private:
-    std::deque<Answer> m_Script;
-    std::vector<uint8_t> m_Pending;
-    size_t m_Cursor = 0;
-};
 
 // One answer packet of the certificate manager carrying `xml`; with
 // `filler` every other byte of the text is preceded by an E0 byte, as the

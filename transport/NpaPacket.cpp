@@ -1,4 +1,4 @@
-#include "NpaAnswer.h"
+#include "NpaPacket.h"
 
 #include <cstring>
 
@@ -13,8 +13,6 @@ constexpr size_t kEchoSize = 6;
 // A stream keeps each packet's bytes after its flags byte, so there the
 // inner answer of a forwarded request sits 4 bytes earlier than in a packet.
 constexpr size_t kStreamForwardedOffset = kForwardedAnswerOffset - 4;
-constexpr uint8_t kFlagError = 0x80;
-constexpr uint8_t kFlagMore = 0x20;
 
 bool sameBytes(ByteSpan a, ByteSpan b) {
     return a.size == b.size && (a.size == 0 || std::memcmp(a.data, b.data, a.size) == 0);
@@ -53,6 +51,81 @@ bool echoedData(ByteReader& reader, ByteSpan echo, ByteSpan& data) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> npaPacket(ByteSpan body) {
+    ByteWriter packet;
+    packet.writeU8(kNpaStartByte);
+    packet.writeBE16(static_cast<uint16_t>(body.size));
+    packet.writeBytes(body);
+    return packet.take();
+}
+
+std::vector<uint8_t> npaRequest(uint8_t command, ByteSpan parameters) {
+    ByteWriter body;
+    body.writeU8(kNpaRequestFlags);
+    body.writeU8(kNpaClass);
+    body.writeU8(command);
+    body.writeBytes(parameters);
+    return npaPacket(body.bytes());
+}
+
+std::vector<uint8_t> npaReadRequest(uint8_t group, uint8_t item) {
+    const uint8_t parameters[] = {0x00, group, item};
+    return npaRequest(kNpaRead, ByteSpan(parameters, sizeof parameters));
+}
+
+std::vector<uint8_t> npaWriteHeader(size_t recordBytes) {
+    // Flags, class, command and the one parameter byte 01 before the records.
+    ByteWriter header;
+    header.writeU8(kNpaStartByte);
+    header.writeBE16(static_cast<uint16_t>(recordBytes + 4));
+    header.writeU8(kNpaRequestFlags);
+    header.writeU8(kNpaClass);
+    header.writeU8(kNpaWrite);
+    header.writeU8(0x01);
+    return header.take();
+}
+
+std::vector<uint8_t> npaWriteRequest(ByteSpan records) {
+    return npaConcat(npaWriteHeader(records.size), records);
+}
+
+std::vector<uint8_t> npaRecordHeader(uint8_t group, uint8_t item, size_t valueBytes) {
+    ByteWriter header;
+    header.writeU8(group);
+    header.writeU8(item);
+    header.writeU8(0x00);
+    header.writeBE16(static_cast<uint16_t>(valueBytes));
+    return header.take();
+}
+
+std::vector<uint8_t> npaForwardHeader(size_t innerBytes) {
+    // Flags, class, command, sub-channel and the inner length before it.
+    ByteWriter header;
+    header.writeU8(kNpaStartByte);
+    header.writeBE16(static_cast<uint16_t>(innerBytes + 6));
+    header.writeU8(kNpaRequestFlags);
+    header.writeU8(kNpaClass);
+    header.writeU8(kNpaForward);
+    header.writeU8(kNpaAdapterChannel);
+    header.writeBE16(static_cast<uint16_t>(innerBytes));
+    return header.take();
+}
+
+std::vector<uint8_t> npaForwarded(ByteSpan inner) {
+    return npaConcat(npaForwardHeader(inner.size), inner);
+}
+
+std::vector<uint8_t> npaLeadIn() {
+    static const uint8_t kBody[] = {0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10, 0xEF, 0xA4,
+                                    0x5B, 0x11, 0xEE, 0x00, 0xFF, 0x13, 0xEC, 0x2E};
+    return npaPacket(ByteSpan(kBody, sizeof kBody));
+}
+
+std::vector<uint8_t> npaConcat(std::vector<uint8_t> bytes, ByteSpan more) {
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
 
 bool readNpaPacket(ByteReader& reader, NpaPacket& out) {
     ByteReader probe(reader.rest());
@@ -121,7 +194,7 @@ bool npaAnswerComplete(ByteSpan bytes) {
         // An empty packet is passed over, as the stream reading does.
         if (!ByteReader(packet.body).peekU8(flags))
             continue;
-        if ((flags & kFlagError) || !(flags & kFlagMore))
+        if ((flags & kNpaFlagError) || !(flags & kNpaFlagMore))
             return true;
     }
     return false;
