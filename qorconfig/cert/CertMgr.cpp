@@ -42,7 +42,7 @@ namespace {
 
 // The parameters of the call packet before its XML.
 const uint8_t kCallParameters[] = {0x03, 0x00, 0x01};
-const uint8_t kAnswerHeader[] = {0xE0, 0xC0, 0x03, 0x00, 0x01, 0x00, 0xE0};
+const uint8_t kAnswerHeader[] = {kNpaClass, kNpaCertMgrCall, 0x03, 0x00, 0x01, 0x00, 0xE0};
 // The printer interleaves this byte with the XML text of its answers.
 constexpr uint8_t kAnswerFiller = 0xE0;
 constexpr unsigned kShortWindow = 5;

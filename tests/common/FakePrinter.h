@@ -36,6 +36,12 @@ class FakePrinter : public CommTransport, public ExchangeClock {
         m_Script.push_back({Step::Silent, {}, 0, 0, 0});
         return *this;
     }
+    // Bytes that are on the line already, as if answering an earlier request.
+    FakePrinter& arrive(std::vector<uint8_t> bytes) {
+        if (!bytes.empty())
+            m_Pending.push_back({nowMs(), std::move(bytes), 0});
+        return *this;
+    }
     // The next open fails.
     FakePrinter& failOpen() {
         m_Script.push_back({Step::FailOpen, {}, 0, 0, 0});
@@ -152,6 +158,7 @@ class FakePrinter : public CommTransport, public ExchangeClock {
     std::vector<std::string> events;  // "acquire" / "release" of channels
     int closes = 0;
     int reads = 0;
+    size_t taken = 0;  // bytes handed to reads
     int holds = 0;
     int channelsMade = 0;
 
@@ -206,6 +213,7 @@ class FakePrinter : public CommTransport, public ExchangeClock {
             size_t n = std::min(size - got, piece.bytes.size() - piece.taken);
             std::memcpy(buffer + got, piece.bytes.data() + piece.taken, n);
             piece.taken += n;
+            taken += n;
             got += n;
             if (piece.taken == piece.bytes.size())
                 m_Pending.pop_front();

@@ -1,5 +1,6 @@
-// The check that a read answer has the promised form before its data are
-// used: the packet reader, whole answers, and every way of falling short.
+// The packet builders byte for byte, and the check that a read answer has
+// the promised form before its data are used: the packet reader, whole
+// answers, and every way of falling short.
 #include "NpaPacket.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,39 @@ std::string dataOf(ByteSpan data) {
     for (uint8_t b : data)
         out += std::to_string(b) + ".";
     return out;
+}
+
+TEST(NpaPacketBuilder, RequestsByteForByte) {
+    const Bytes records = {0x06, 0x14, 0x00, 0x00, 0x01, 0x01};
+    const Bytes support = {0x00, 0x02, 0x05, 0x09};
+    struct Row {
+        const char* name;
+        Bytes built, expected;
+    } rows[] = {
+        {"read", npaReadRequest(0x0A, 0x02), kRead},
+        {"forwarded read", npaForwarded(kRead), kForwardedRead},
+        {"support query",
+         npaRequest(kNpaSupportQuery, support),
+         {0xA5, 0x00, 0x07, 0x50, 0xE0, 0x81, 0x00, 0x02, 0x05, 0x09}},
+        {"write",
+         npaWriteRequest(records),
+         {0xA5, 0x00, 0x0A, 0x50, 0xE0, 0xDA, 0x01, 0x06, 0x14, 0x00, 0x00, 0x01, 0x01}},
+        {"write header of 300 bytes",
+         npaWriteHeader(300),
+         {0xA5, 0x01, 0x30, 0x50, 0xE0, 0xDA, 0x01}},
+        {"forward header of 300 bytes",
+         npaForwardHeader(300),
+         {0xA5, 0x01, 0x32, 0x50, 0xE0, 0x63, 0x02, 0x01, 0x2C}},
+        {"record header", npaRecordHeader(0x2A, 0x03, 256), {0x2A, 0x03, 0x00, 0x01, 0x00}},
+        {"lead-in",
+         npaLeadIn(),
+         {0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10, 0xEF, 0xA4, 0x5B, 0x11, 0xEE, 0x00,
+          0xFF, 0x13, 0xEC, 0x2E}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(row.built, row.expected) << row.name;
+    EXPECT_EQ(npaWriteHeader(300).size(), kNpaWriteHeaderSize);
+    EXPECT_EQ(npaForwardHeader(300).size(), kNpaForwardHeaderSize);
 }
 
 TEST(NpaPacketReader, ReadsWholePacketsOnly) {
