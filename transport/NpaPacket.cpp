@@ -50,6 +50,18 @@ bool echoedData(ByteReader& reader, ByteSpan echo, ByteSpan& data) {
     return reader.readBytes(length, data);
 }
 
+// The start of a request packet: A5, the length of all that follows it,
+// flags, class and `command`; `bytesAfterCommand` more bytes complete it.
+ByteWriter requestHead(uint8_t command, size_t bytesAfterCommand) {
+    ByteWriter head;
+    head.writeU8(kNpaStartByte);
+    head.writeBE16(static_cast<uint16_t>(3 + bytesAfterCommand));
+    head.writeU8(kNpaRequestFlags);
+    head.writeU8(kNpaClass);
+    head.writeU8(command);
+    return head;
+}
+
 }  // namespace
 
 std::vector<uint8_t> npaPacket(ByteSpan body) {
@@ -61,12 +73,9 @@ std::vector<uint8_t> npaPacket(ByteSpan body) {
 }
 
 std::vector<uint8_t> npaRequest(uint8_t command, ByteSpan parameters) {
-    ByteWriter body;
-    body.writeU8(kNpaRequestFlags);
-    body.writeU8(kNpaClass);
-    body.writeU8(command);
-    body.writeBytes(parameters);
-    return npaPacket(body.bytes());
+    ByteWriter request = requestHead(command, parameters.size);
+    request.writeBytes(parameters);
+    return request.take();
 }
 
 std::vector<uint8_t> npaReadRequest(uint8_t group, uint8_t item) {
@@ -75,13 +84,8 @@ std::vector<uint8_t> npaReadRequest(uint8_t group, uint8_t item) {
 }
 
 std::vector<uint8_t> npaWriteHeader(size_t recordBytes) {
-    // Flags, class, command and the one parameter byte 01 before the records.
-    ByteWriter header;
-    header.writeU8(kNpaStartByte);
-    header.writeBE16(static_cast<uint16_t>(recordBytes + 4));
-    header.writeU8(kNpaRequestFlags);
-    header.writeU8(kNpaClass);
-    header.writeU8(kNpaWrite);
+    // The one parameter byte 01 comes before the records.
+    ByteWriter header = requestHead(kNpaWrite, 1 + recordBytes);
     header.writeU8(0x01);
     return header.take();
 }
@@ -100,13 +104,8 @@ std::vector<uint8_t> npaRecordHeader(uint8_t group, uint8_t item, size_t valueBy
 }
 
 std::vector<uint8_t> npaForwardHeader(size_t innerBytes) {
-    // Flags, class, command, sub-channel and the inner length before it.
-    ByteWriter header;
-    header.writeU8(kNpaStartByte);
-    header.writeBE16(static_cast<uint16_t>(innerBytes + 6));
-    header.writeU8(kNpaRequestFlags);
-    header.writeU8(kNpaClass);
-    header.writeU8(kNpaForward);
+    // The sub-channel and the inner request's length come before it.
+    ByteWriter header = requestHead(kNpaForward, 3 + innerBytes);
     header.writeU8(kNpaAdapterChannel);
     header.writeBE16(static_cast<uint16_t>(innerBytes));
     return header.take();

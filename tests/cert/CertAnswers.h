@@ -25,13 +25,7 @@ inline std::vector<uint8_t> certAnswer(const std::string& xml, bool filler = fal
             body.push_back(0xE0);
         body.push_back(static_cast<uint8_t>(xml[k]));
     }
-    std::vector<uint8_t> packet;
-    packet.reserve(3 + body.size());
-    packet.push_back(0xA5);
-    packet.push_back(static_cast<uint8_t>(body.size() >> 8));
-    packet.push_back(static_cast<uint8_t>(body.size()));
-    packet.insert(packet.end(), body.begin(), body.end());
-    return packet;
+    return wirePacket(body);
 }
 
 // A response document with the given status and extra <child> elements.

@@ -18,6 +18,19 @@
 
 namespace qor::test {
 
+// An NPA packet as a printer puts it on the line: A5, the 16-bit length of
+// `body`, then `body` (flags first). Built here, apart from the product's
+// builder, so that tests state the bytes on their own.
+inline std::vector<uint8_t> wirePacket(const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> packet;
+    packet.reserve(3 + body.size());
+    packet.push_back(0xA5);
+    packet.push_back(static_cast<uint8_t>(body.size() >> 8));
+    packet.push_back(static_cast<uint8_t>(body.size()));
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
 class FakePrinter : public CommTransport, public ExchangeClock {
   public:
     // ---- the script, taken in order ----------------------------------------

@@ -77,11 +77,6 @@ inline std::vector<uint8_t> bytesOf(std::initializer_list<int> values) {
 // `forwarded` inside a forwarding answer (inner packet at offset 10).
 inline std::vector<uint8_t> readAnswer(uint8_t group, uint8_t item,
                                        const std::vector<uint8_t>& data, bool forwarded = true) {
-    auto packet = [](std::vector<uint8_t> body) {
-        size_t n = body.size();
-        body.insert(body.begin(), {0xA5, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-        return body;
-    };
     std::vector<uint8_t> body = {0x50,
                                  0xE0,
                                  0xD8,
@@ -91,21 +86,20 @@ inline std::vector<uint8_t> readAnswer(uint8_t group, uint8_t item,
                                  static_cast<uint8_t>(data.size() >> 8),
                                  static_cast<uint8_t>(data.size())};
     body.insert(body.end(), data.begin(), data.end());
-    std::vector<uint8_t> inner = packet(body);
+    std::vector<uint8_t> inner = wirePacket(body);
     if (!forwarded)
         return inner;
     std::vector<uint8_t> outer = {0x50, 0xE0, 0x63, 0x02, 0x00, 0x00, 0x00};
     outer.insert(outer.end(), inner.begin(), inner.end());
-    return packet(outer);
+    return wirePacket(outer);
 }
 
 // One answer packet (flags 0x50) whose bytes after the flags byte are
 // `kept`: what a packet-stream exchange keeps of it.
 inline std::vector<uint8_t> streamPacket(const std::vector<uint8_t>& kept) {
-    std::vector<uint8_t> packet = {0xA5, static_cast<uint8_t>((kept.size() + 1) >> 8),
-                                   static_cast<uint8_t>(kept.size() + 1), 0x50};
-    packet.insert(packet.end(), kept.begin(), kept.end());
-    return packet;
+    std::vector<uint8_t> body = {0x50};
+    body.insert(body.end(), kept.begin(), kept.end());
+    return wirePacket(body);
 }
 
 }  // namespace qor::test

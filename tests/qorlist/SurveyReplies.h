@@ -19,17 +19,6 @@ inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> p
     return all;
 }
 
-// An NPA packet: A5, the 16-bit length of `body`, then `body` (flags first).
-inline std::vector<uint8_t> npaPacket(const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> packet;
-    packet.reserve(3 + body.size());
-    packet.push_back(0xA5);
-    packet.push_back(static_cast<uint8_t>(body.size() >> 8));
-    packet.push_back(static_cast<uint8_t>(body.size()));
-    packet.insert(packet.end(), body.begin(), body.end());
-    return packet;
-}
-
 // The direct kind's survey reply: echo 50 E0 D8 00 28 39, data length, data.
 inline std::vector<uint8_t> directSurveyReply(const std::string& data, uint8_t flags = 0x50) {
     std::vector<uint8_t> body = {flags,
@@ -41,7 +30,7 @@ inline std::vector<uint8_t> directSurveyReply(const std::string& data, uint8_t f
                                  static_cast<uint8_t>(data.size() >> 8),
                                  static_cast<uint8_t>(data.size())};
     body.insert(body.end(), data.begin(), data.end());
-    return npaPacket(body);
+    return wirePacket(body);
 }
 
 // The forwarding kind's survey reply: flags, E0 63 02, three bytes, then the
@@ -66,7 +55,7 @@ inline std::vector<uint8_t> forwardedSurveyReply(const std::string& data, uint8_
                                  static_cast<uint8_t>(data.size() >> 8),
                                  static_cast<uint8_t>(data.size())};
     body.insert(body.end(), data.begin(), data.end());
-    return npaPacket(body);
+    return wirePacket(body);
 }
 
 }  // namespace qor::test

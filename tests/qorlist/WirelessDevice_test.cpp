@@ -13,7 +13,7 @@ using test::concat;
 using test::directSurveyReply;
 using test::FakePrinter;
 using test::forwardedSurveyReply;
-using test::npaPacket;
+using test::wirePacket;
 
 std::vector<uint8_t> bytes(const std::string& s) {
     return std::vector<uint8_t>(s.begin(), s.end());
@@ -80,7 +80,7 @@ TEST(DirectSurvey, ExampleReplyPacketGivesThreeBytes) {
 
 TEST(DirectSurvey, SkipsPacketsThatDoNotEchoTheQuery) {
     FakePrinter env;
-    std::vector<uint8_t> other = npaPacket({0x50, 0xE0, 0xD8, 0x00, 0x28, 0x01, 0x00, 0x01, 'n'});
+    std::vector<uint8_t> other = wirePacket({0x50, 0xE0, 0xD8, 0x00, 0x28, 0x01, 0x00, 0x01, 'n'});
     env.answer(concat({other, directSurveyReply("Cell 1")}));
     ISDWirelessDevice device(env.channel("/dev/usb/lp0"));
     std::vector<uint8_t> out;
@@ -90,7 +90,7 @@ TEST(DirectSurvey, SkipsPacketsThatDoNotEchoTheQuery) {
 
 TEST(DirectSurvey, DataLengthIsClampedToTheBody) {
     FakePrinter env;
-    env.answer(npaPacket({0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39, 0xFF, 0xFF, 'a', 'b'}));
+    env.answer(wirePacket({0x50, 0xE0, 0xD8, 0x00, 0x28, 0x39, 0xFF, 0xFF, 'a', 'b'}));
     ISDWirelessDevice device(env.channel("/dev/usb/lp0"));
     std::vector<uint8_t> out;
     EXPECT_EQ(device.readSurvey(out), 2);
@@ -237,7 +237,7 @@ TEST(ForwardedSurvey, SendsThreePacketsAndKeepsTheInnerData) {
 
 TEST(ForwardedSurvey, MorePacketsFlagConcatenatesBothRules) {
     FakePrinter env;
-    std::vector<uint8_t> second = npaPacket(concat({{0x50, 0xE0}, bytes(" more")}));
+    std::vector<uint8_t> second = wirePacket(concat({{0x50, 0xE0}, bytes(" more")}));
     env.answer(concat({forwardedSurveyReply("first", 0x70), second}));
     PSSDWirelessDevice device(env.channel("/dev/usb/lp0"));
     std::vector<uint8_t> out;
@@ -247,7 +247,7 @@ TEST(ForwardedSurvey, MorePacketsFlagConcatenatesBothRules) {
 
 TEST(ForwardedSurvey, ReadingStopsAfterAPacketWithoutTheMoreFlag) {
     FakePrinter env;
-    std::vector<uint8_t> late = npaPacket(concat({{0x50, 0xE0}, bytes("late")}));
+    std::vector<uint8_t> late = wirePacket(concat({{0x50, 0xE0}, bytes("late")}));
     env.answer(concat({forwardedSurveyReply("one"), late}));
     PSSDWirelessDevice device(env.channel("/dev/usb/lp0"));
     std::vector<uint8_t> out;
@@ -257,7 +257,7 @@ TEST(ForwardedSurvey, ReadingStopsAfterAPacketWithoutTheMoreFlag) {
 
 TEST(ForwardedSurvey, DropsPacketsMatchingNoRule) {
     FakePrinter env;
-    std::vector<uint8_t> noise = npaPacket({0x50, 0x11, 0x22});
+    std::vector<uint8_t> noise = wirePacket({0x50, 0x11, 0x22});
     env.answer(concat({noise, forwardedSurveyReply("ok")}));
     PSSDWirelessDevice device(env.channel("/dev/usb/lp0"));
     std::vector<uint8_t> out;
@@ -347,7 +347,7 @@ TEST(ForwardedSurveyOnce, RetriesUntilEnoughBytesAndRefusesD4) {
     std::vector<uint8_t> shortBody(33, 'a');
     shortBody[0] = 0x50;
     for (int i = 0; i < 5; ++i)
-        shortReply.answer(npaPacket(shortBody));
+        shortReply.answer(wirePacket(shortBody));
     PSSDWirelessDevice few(shortReply.channel("/dev/usb/lp0"));
     EXPECT_EQ(few.surveyOnce(buffer, sizeof buffer), -1);
     ASSERT_EQ(shortReply.writes.size(), 5u);
