@@ -8,8 +8,8 @@
 // converts inside itself (select(2) microseconds on the node, libusb's own
 // millisecond bulk timeouts).
 //
-// Status. Each call noted below also stores an IoStatus in status(); the
-// return value is what callers test, the status says why.
+// Status. Most calls also store an IoStatus in status(): callers test the
+// return value, the status says why.
 //
 // open() / close()
 //   0 on success, 1 on failure; never negative. close() of a pipe that is not
@@ -30,10 +30,11 @@
 // write(buffer, size)
 //   Returns the count written: `size` when whole (IO_OK), fewer when only
 //   part went out (IO_SHORT_WRITE, IO_BROKEN or IO_FAILED), 0 when nothing
-//   went out or the pipe is not open, -1 when nothing went out because the
-//   system call failed (node only). Waits while the printer takes the bytes,
-//   bounded: the node gives up after 5 s without progress, libusb after a
-//   bounded number of 5 s chunk timeouts.
+//   went out (libusb also when not open), -1 when nothing went out because
+//   write(2) failed (node only, also when not open: EBADF, IO_BROKEN).
+//   Waits while the printer takes the bytes, bounded: the node gives up
+//   after 5 s without progress, libusb after a bounded number of 5 s chunk
+//   timeouts.
 //
 // query(buffer, size)
 //   An auxiliary read that no pipe supports: returns 0.
@@ -41,9 +42,10 @@
 // waitReadable(timeoutMs) / waitWritable(timeoutMs)
 //   Waits at most `timeoutMs` milliseconds and returns as soon as the pipe is
 //   ready: IO_READABLE / IO_WRITABLE, IO_TIMEOUT when the time ran out, or
-//   IO_FAILED when the pipe is not open or failed. Over libusb the readable
-//   wait is itself a bulk read: the bytes it brings are held for the next
-//   read or readAvailable. Also stored as status().
+//   IO_FAILED when the pipe failed or (for reading) is not open. Over libusb
+//   the readable wait is itself a bulk read, whose bytes are held for the
+//   next read or readAvailable, and the writable wait answers IO_WRITABLE at
+//   once, as a bulk write waits for itself. Also stored as status().
 //
 // waitSliceMs()
 //   The shortest readiness wait worth making on this pipe. A caller that only

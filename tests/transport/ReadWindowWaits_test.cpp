@@ -27,9 +27,9 @@ namespace {
 class RecordingNode : public USBLPConnector {
   public:
     RecordingNode() : USBLPConnector("/dev/usb/lp", 0) {}
-    IoStatus waitReadable(uint32_t timeout) override {
-        m_Timeouts.push_back(timeout);
-        return USBLPConnector::waitReadable(timeout);
+    IoStatus waitReadable(uint32_t timeoutMs) override {
+        m_Timeouts.push_back(timeoutMs);
+        return USBLPConnector::waitReadable(timeoutMs);
     }
     std::vector<uint32_t> m_Timeouts;
 };
