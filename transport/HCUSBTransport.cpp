@@ -1,5 +1,6 @@
 #include "HCUSBTransport.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -17,11 +18,10 @@ int HCUSBTransport::m_RefCount = 0;
 namespace {
 
 constexpr int kPrinterInterfaceClass = 7;
-constexpr uint32_t kWaitStep = 1000;  // 1 ms on the node, 1 s over libusb
 constexpr time_t kReadWindowSeconds = 4;
-// The longest single wait on the node, in microseconds (below a second, so
-// that a clock step is noticed soon).
-constexpr int64_t kLongestNodeWait = 999999;
+// The longest single readiness wait: a second, so that a step of the clock
+// is noticed soon.
+constexpr int64_t kLongestWaitMs = 1000;
 // The bus part of "bus:device" fits a buffer of 10 characters, the device
 // part one of 16 (each with its terminating NUL).
 constexpr size_t kMaxBusDigits = 9;
@@ -57,22 +57,30 @@ bool numberAfter(const std::string& path, const char* marker, int& out) {
     return parseNumber(path, start, end, 10, out);
 }
 
-// The next readiness wait of a read window that began in the whole second
-// `noted`. Over libusb a wait is a bulk read of that many milliseconds: it
-// stays the 1 s step. On the node select wakes as soon as data come, so the
-// wait may run up to the second at which the window closes; the result is
-// the same as that of 1 ms steps, without thousands of wake-ups per window.
-uint32_t windowWaitStep(const HCIOConnector& connector, time_t noted) {
-    if (connector.kind() != CONNECTOR_USBLP)
-        return kWaitStep;
+// Milliseconds from now until `until` (CLOCK_REALTIME), rounded up; 0 or
+// less once it has come.
+int64_t msUntil(const timespec& until) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    int64_t closesAt = static_cast<int64_t>(noted) + kReadWindowSeconds + 1;
-    int64_t left = (closesAt - static_cast<int64_t>(now.tv_sec)) * 1000000 - now.tv_nsec / 1000;
+    int64_t leftUs = (static_cast<int64_t>(until.tv_sec) - now.tv_sec) * 1000000 +
+                     (until.tv_nsec - now.tv_nsec) / 1000;
+    return leftUs <= 0 ? 0 : (leftUs + 999) / 1000;
+}
+
+// The next readiness wait of a read window that began in the whole second
+// `noted`. A wait ends as soon as data come, so it may run up to the second
+// at which the window closes: the window then closes on the same second as
+// with 1 ms steps, without thousands of wake-ups. The window only has to be
+// outlasted, so a connector whose waits are costly waits whole slices.
+uint32_t windowWaitMs(const HCIOConnector& connector, time_t noted) {
+    const timespec closesAt{noted + kReadWindowSeconds + 1, 0};
     // time() may trail the fine clock by a tick: near the end, short steps.
-    if (left < static_cast<int64_t>(kWaitStep))
-        return kWaitStep;
-    return static_cast<uint32_t>(left < kLongestNodeWait ? left : kLongestNodeWait);
+    int64_t step = msUntil(closesAt);
+    if (step < 1)
+        step = 1;
+    if (step > kLongestWaitMs)
+        step = kLongestWaitMs;
+    return std::max(static_cast<uint32_t>(step), connector.waitSliceMs());
 }
 
 }  // namespace
@@ -93,10 +101,8 @@ void HCUSBTransport::releaseInstance() {
     }
 }
 
-HCUSBTransport::~HCUSBTransport() {
-    delete m_Connector;
-    m_Connector = nullptr;
-}
+// The connector's own destructor closes it.
+HCUSBTransport::~HCUSBTransport() = default;
 
 bool parseUsbDevicePath(const std::string& path, UsbDevicePath& out) {
     out = UsbDevicePath();
@@ -126,8 +132,7 @@ bool parseUsbDevicePath(const std::string& path, UsbDevicePath& out) {
 int HCUSBTransport::open(const std::string& path) {
     if (m_Connector) {
         m_Connector->close();
-        delete m_Connector;
-        m_Connector = nullptr;
+        m_Connector.reset();
     }
     m_OpenFailure.clear();
 
@@ -136,31 +141,33 @@ int HCUSBTransport::open(const std::string& path) {
         m_OpenFailure = "not a device path (/dev/usb/lpN or bus:device)";
         return -1;
     }
+    // The connector stays, opened or not, until the next open.
     if (parsed.kind == UsbDevicePath::Node) {
         // Numbers outside 0..16 form no path: the connector then fails to open.
-        USBLPConnector* node = new USBLPConnector("/dev/usb/lp", parsed.number);
-        m_Connector = node;
-        if (node->open() == 0) {
-            m_EverOpened = true;
-            return 0;
+        auto node = std::make_unique<USBLPConnector>("/dev/usb/lp", parsed.number);
+        const bool opened = node->open() == 0;
+        if (!opened) {
+            m_OpenFailure = node->openError() != 0 ? std::strerror(node->openError())
+                                                   : "device numbers run from 0 to 16";
         }
-        m_OpenFailure = node->openError() != 0 ? std::strerror(node->openError())
-                                               : "device numbers run from 0 to 16";
-        return -1;
+        m_Connector = std::move(node);
+        m_EverOpened = m_EverOpened || opened;
+        return opened ? 0 : -1;
     }
-    LibUsbConnector* usb = new LibUsbConnector(kPrinterInterfaceClass);
-    m_Connector = usb;
-    if (usb->openDevice(parsed.bus, parsed.device) == 0) {
-        m_EverOpened = true;
-        return 0;
+    auto usb = std::make_unique<LibUsbConnector>(kPrinterInterfaceClass);
+    const bool opened = usb->openDevice(parsed.bus, parsed.device) == 0;
+    if (!opened) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      usb->deviceFound()
+                          ? "no printer interface could be claimed on bus %d, device %d"
+                          : "no USB device at bus %d, device %d",
+                      parsed.bus, parsed.device);
+        m_OpenFailure = text;
     }
-    char text[96];
-    std::snprintf(text, sizeof text,
-                  usb->deviceFound() ? "no printer interface could be claimed on bus %d, device %d"
-                                     : "no USB device at bus %d, device %d",
-                  parsed.bus, parsed.device);
-    m_OpenFailure = text;
-    return -1;
+    m_Connector = std::move(usb);
+    m_EverOpened = m_EverOpened || opened;
+    return opened ? 0 : -1;
 }
 
 void HCUSBTransport::requireOpenedOnce(const std::string& path) const {
@@ -190,7 +197,7 @@ int HCUSBTransport::read(uint8_t* buffer, size_t size) {
         time_t noted = std::time(nullptr);
         IoStatus ready;
         for (;;) {
-            ready = m_Connector->waitReadable(windowWaitStep(*m_Connector, noted));
+            ready = m_Connector->waitReadable(windowWaitMs(*m_Connector, noted));
             if (ready != IO_TIMEOUT)
                 break;
             if (std::time(nullptr) - noted > kReadWindowSeconds)
@@ -214,21 +221,11 @@ int HCUSBTransport::readArrived(uint8_t* buffer, size_t size, const timespec& un
         int n = m_Connector->readAvailable(buffer, size);
         if (n > 0)
             return n > static_cast<int>(size) ? static_cast<int>(size) : n;
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        int64_t left = (static_cast<int64_t>(until.tv_sec) - now.tv_sec) * 1000000 +
-                       (until.tv_nsec - now.tv_nsec) / 1000;
+        // A deadline, not a quiet time: the last wait is cut to meet it.
+        int64_t left = msUntil(until);
         if (left <= 0)
             return 0;
-        // The node waits in microseconds and wakes at the first byte; libusb
-        // waits in milliseconds as a bulk read that brings the bytes with it.
-        uint32_t step;
-        if (m_Connector->kind() == CONNECTOR_USBLP) {
-            step = static_cast<uint32_t>(left < kLongestNodeWait ? left : kLongestNodeWait);
-        } else {
-            int64_t ms = (left + 999) / 1000;
-            step = static_cast<uint32_t>(ms < kWaitStep ? ms : kWaitStep);
-        }
+        uint32_t step = static_cast<uint32_t>(left < kLongestWaitMs ? left : kLongestWaitMs);
         IoStatus ready = m_Connector->waitReadable(step);
         if (ready != IO_READABLE && ready != IO_TIMEOUT)
             return 0;
@@ -245,12 +242,10 @@ int HCUSBTransport::write(const uint8_t* buffer, size_t size) {
 
 namespace qor {
 
-void HCUSBTransport::adoptConnector(HCIOConnector* connector) {
-    if (m_Connector && m_Connector != connector) {
+void HCUSBTransport::adoptConnector(std::unique_ptr<HCIOConnector> connector) {
+    if (m_Connector)
         m_Connector->close();
-        delete m_Connector;
-    }
-    m_Connector = connector;
+    m_Connector = std::move(connector);
 }
 
 }  // namespace qor

@@ -1,6 +1,7 @@
 // The process's single USB transport over a connector.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -60,16 +61,16 @@ class HCUSBTransport : public CommTransport {
     // Throws DeviceUnavailable for `path` unless an open has ever succeeded.
     void requireOpenedOnce(const std::string& path) const override;
 
-    // The current connector (null before the first open or after a path
-    // that names no connector).
-    HCIOConnector* connector() const { return m_Connector; }
-    // Replaces the connector with `connector` (owned from now on; the old
-    // one is closed and deleted). For tests that bring their own pipe.
-    void adoptConnector(HCIOConnector* connector);
+    // The current connector, still owned by the transport (null before the
+    // first open or after a path that names no connector).
+    HCIOConnector* connector() const { return m_Connector.get(); }
+    // Replaces the connector with `connector` (null leaves none); the old
+    // one is closed and destroyed. For tests that bring their own pipe.
+    void adoptConnector(std::unique_ptr<HCIOConnector> connector);
 
   private:
     HCUSBTransport() = default;
-    HCIOConnector* m_Connector = nullptr;
+    std::unique_ptr<HCIOConnector> m_Connector;
     std::string m_OpenFailure;
     bool m_EverOpened = false;
     static HCUSBTransport* m_Instance;

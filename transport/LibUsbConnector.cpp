@@ -3,6 +3,7 @@
 #include <usb.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -133,7 +134,7 @@ int LibUsbConnector::close() {
     return result;
 }
 
-IoStatus LibUsbConnector::waitReadable(uint32_t timeout) {
+IoStatus LibUsbConnector::waitReadable(uint32_t timeoutMs) {
     if (!m_Handle) {
         m_Status = IO_FAILED;
         return IO_FAILED;
@@ -141,7 +142,7 @@ IoStatus LibUsbConnector::waitReadable(uint32_t timeout) {
     pthread_mutex_lock(&m_ReadLock);
     std::vector<char> temporary(static_cast<size_t>(m_MaxPacketSize));
     int n = usb_bulk_read(m_Handle, m_InEndpoint, temporary.data(), m_MaxPacketSize,
-                          static_cast<int>(timeout));
+                          timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs));
     IoStatus result;
     if (n > 0 && n <= m_MaxPacketSize && m_Ring.freeSpace() > static_cast<uint64_t>(n)) {
         m_Ring.put(reinterpret_cast<const uint8_t*>(temporary.data()), static_cast<uint64_t>(n));

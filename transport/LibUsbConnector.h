@@ -43,11 +43,16 @@ class LibUsbConnector : public HCIOConnector {
     // IO_FAILED. A stall (-32) stops with IO_BROKEN, other errors with
     // IO_FAILED. Returns the bytes written (0 without handle).
     int write(const uint8_t* buffer, size_t size) override;
-    // One bulk read of up to the packet size, `timeout` milliseconds, into
-    // the ring: IO_READABLE, IO_TIMEOUT (0 bytes or -110) or IO_FAILED.
-    IoStatus waitReadable(uint32_t timeout) override;
-    // Always IO_WRITABLE.
-    IoStatus waitWritable(uint32_t timeout) override;
+    // One bulk read of up to the packet size with a timeout of `timeoutMs`,
+    // into the ring: IO_READABLE, IO_TIMEOUT (0 bytes or -110) or IO_FAILED
+    // (no handle, another error, or no room in the ring).
+    IoStatus waitReadable(uint32_t timeoutMs) override;
+    // Always IO_WRITABLE: a bulk write waits for itself.
+    IoStatus waitWritable(uint32_t timeoutMs) override;
+    // Every readiness wait is a bulk transfer that is submitted and, when
+    // the printer is quiet, cancelled: quiet times are waited out in whole
+    // 1 s transfers rather than many short ones.
+    uint32_t waitSliceMs() const override { return 1000; }
 
     // Bounds the resending of a timed-out chunk: at most `maxTimeouts`
     // consecutive timeouts and at most `budgetMs` milliseconds from the

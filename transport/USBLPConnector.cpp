@@ -75,14 +75,25 @@ void USBLPConnector::statusFromErrno(int error) {
     }
 }
 
-int USBLPConnector::read(uint8_t* buffer, size_t size) {
+ssize_t USBLPConnector::readNode(uint8_t* buffer, size_t size, int& error) {
     pthread_mutex_lock(&m_ReadLock);
     ssize_t n = ::read(m_Fd, buffer, size);
-    int error = errno;
+    error = errno;
     pthread_mutex_unlock(&m_ReadLock);
     if (n == -1)
         statusFromErrno(error);
-    return static_cast<int>(n);
+    return n;
+}
+
+int USBLPConnector::read(uint8_t* buffer, size_t size) {
+    int error = 0;
+    return static_cast<int>(readNode(buffer, size, error));
+}
+
+int USBLPConnector::readAvailable(uint8_t* buffer, size_t size) {
+    int error = 0;
+    ssize_t n = readNode(buffer, size, error);
+    return n == -1 && error == EAGAIN ? 0 : static_cast<int>(n);
 }
 
 int USBLPConnector::query(uint8_t* buffer, size_t size) {
@@ -116,7 +127,7 @@ int USBLPConnector::write(const uint8_t* buffer, size_t size) {
             break;
         // Wait (in short steps, so the stall limit is kept) until the node
         // takes more.
-        waitFor(true, 100000);
+        waitFor(true, 100);
     }
     pthread_mutex_unlock(&m_WriteLock);
 
@@ -136,19 +147,17 @@ int USBLPConnector::write(const uint8_t* buffer, size_t size) {
     return -1;
 }
 
-IoStatus USBLPConnector::waitFor(bool forWrite, uint32_t timeout) {
+IoStatus USBLPConnector::waitFor(bool forWrite, uint32_t timeoutMs) {
     if (m_Fd < 0 || m_Fd >= FD_SETSIZE)
         return IO_FAILED;
     fd_set set;
     FD_ZERO(&set);
     FD_SET(m_Fd, &set);
+    // select takes seconds and microseconds; tv_usec must stay below a
+    // second on some systems.
     struct timeval tv;
-    tv.tv_sec = 0;
-    tv.tv_usec = timeout;
-    // A microsecond count of a second or more is normalised: select refuses
-    // tv_usec >= 1000000 on some systems.
-    tv.tv_sec = tv.tv_usec / 1000000;
-    tv.tv_usec %= 1000000;
+    tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
     int ready = forWrite ? select(m_Fd + 1, nullptr, &set, nullptr, &tv)
                          : select(m_Fd + 1, &set, nullptr, nullptr, &tv);
     if (ready > 0)
@@ -158,14 +167,14 @@ IoStatus USBLPConnector::waitFor(bool forWrite, uint32_t timeout) {
     return IO_FAILED;
 }
 
-IoStatus USBLPConnector::waitReadable(uint32_t timeout) {
-    IoStatus result = waitFor(false, timeout);
+IoStatus USBLPConnector::waitReadable(uint32_t timeoutMs) {
+    IoStatus result = waitFor(false, timeoutMs);
     m_Status = result;
     return result;
 }
 
-IoStatus USBLPConnector::waitWritable(uint32_t timeout) {
-    IoStatus result = waitFor(true, timeout);
+IoStatus USBLPConnector::waitWritable(uint32_t timeoutMs) {
+    IoStatus result = waitFor(true, timeoutMs);
     m_Status = result;
     return result;
 }

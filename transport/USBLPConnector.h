@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include <cstdint>
 
@@ -29,6 +30,8 @@ class USBLPConnector : public HCIOConnector {
     // IO_AGAIN (nothing waiting), IO_BROKEN (EBADF) or IO_INTERRUPTED
     // (EINTR); other errors leave the status as it was.
     int read(uint8_t* buffer, size_t size) override;
+    // The same read, but nothing waiting (EAGAIN) returns 0.
+    int readAvailable(uint8_t* buffer, size_t size) override;
     // Unsupported: zeroes the buffer, sets IO_BROKEN, returns 0.
     int query(uint8_t* buffer, size_t size) override;
     // Writes the whole buffer. The node takes only part of a large request
@@ -40,10 +43,10 @@ class USBLPConnector : public HCIOConnector {
     // complete, IO_SHORT_WRITE when only part went out, IO_NOTHING_WRITTEN
     // when write(2) returned 0, or the errno status as for read.
     int write(const uint8_t* buffer, size_t size) override;
-    // select(2) with `timeout` microseconds: IO_READABLE / IO_WRITABLE,
-    // IO_TIMEOUT, or IO_FAILED.
-    IoStatus waitReadable(uint32_t timeout) override;
-    IoStatus waitWritable(uint32_t timeout) override;
+    // select(2) for up to `timeoutMs` milliseconds: IO_READABLE /
+    // IO_WRITABLE, IO_TIMEOUT, or IO_FAILED (not open, select failed).
+    IoStatus waitReadable(uint32_t timeoutMs) override;
+    IoStatus waitWritable(uint32_t timeoutMs) override;
 
     // Points the connector at another node (a pseudo-terminal in tests).
     // Refuses (false, path unchanged) a null path or one of 64 bytes or more.
@@ -57,7 +60,8 @@ class USBLPConnector : public HCIOConnector {
     void setWriteStallLimitMs(unsigned ms) { m_WriteStallLimitMs = ms; }
 
   private:
-    IoStatus waitFor(bool forWrite, uint32_t timeout);
+    IoStatus waitFor(bool forWrite, uint32_t timeoutMs);
+    ssize_t readNode(uint8_t* buffer, size_t size, int& error);
     void statusFromErrno(int error);
 
     char m_DevicePath[64] = {};

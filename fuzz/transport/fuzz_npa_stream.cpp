@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "HCIOConnector.h"
@@ -115,8 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* stream = data + 2;
     const size_t streamSize = size - 2;
 
-    auto* connector = new ScriptConnector(stream, streamSize, data[1]);
-    transport->adoptConnector(connector);
+    auto owned = std::make_unique<ScriptConnector>(stream, streamSize, data[1]);
+    ScriptConnector* connector = owned.get();
+    transport->adoptConnector(std::move(owned));
     // The clock stands still while bytes remain and jumps past the window
     // once the script is used up.
     time_t now = 0;
@@ -125,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             now += 10;
         return now;
     });
-    transport->adoptConnector(nullptr);  // closes and deletes the script
+    transport->adoptConnector(nullptr);  // closes and destroys the script
 
     // Nothing is kept that did not arrive: at most the packet bytes after
     // each 3-byte header and flags byte.

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
 
 #include "FakeUsb.h"
 #include "LibUsbConnector.h"
@@ -129,10 +135,10 @@ class TransportOverPty : public TransportTest {
     void SetUp() override {
         TransportTest::SetUp();
         ASSERT_TRUE(m_Pty.openPair());
-        auto* c = new USBLPConnector("/dev/usb/lp", 0);
+        auto c = std::make_unique<USBLPConnector>("/dev/usb/lp", 0);
         ASSERT_TRUE(c->setDevicePath(m_Pty.slavePath.c_str()));
         ASSERT_EQ(c->open(), 0);
-        m_Transport->adoptConnector(c);
+        m_Transport->adoptConnector(std::move(c));
     }
     Pty m_Pty;
 };
@@ -261,7 +267,152 @@ TEST_F(TransportTest, ReadOverLibUsbWaitsInOneSecondStepsForTheWindow) {
     auto steps = std::count(calls.begin(), calls.end(), "bulk_read 129 8 1000");
     EXPECT_GE(steps, 4);
     EXPECT_LE(steps, 6);
+    // The window only has to be outlasted: even its last wait is a whole
+    // 1 s transfer, never one cut to the closing second.
+    for (const std::string& call : calls) {
+        if (call.rfind("bulk_read", 0) == 0) {
+            EXPECT_TRUE(call == "bulk_read 129 8 1000" || call == "bulk_read 129 8 10000") << call;
+        }
+    }
     EXPECT_EQ(buf[11], 0x33);
     EXPECT_EQ(buf[12], 0);
     EXPECT_EQ(m_Transport->close(), 0);
+}
+
+// The connector contract, held by both pipes over one pseudo-terminal: the
+// node connector on its slave, and the libusb connector through the fake
+// libusb, whose bulk transfers then go to the same slave. Waits are real.
+class ConnectorContract : public TransportTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void TearDown() override {
+        TransportTest::TearDown();  // destroys the connector before the fake forgets it
+        unsetenv("QOR_FAKEUSB_NODE");
+    }
+    bool overLibUsb() const { return GetParam(); }
+    static long msSince(Clock::time_point start) {
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    }
+    static timespec realtimeIn(long ms) {
+        timespec t{};
+        clock_gettime(CLOCK_REALTIME, &t);
+        long ns = t.tv_nsec + ms * 1000000;
+        t.tv_sec += ns / 1000000000;
+        t.tv_nsec = ns % 1000000000;
+        return t;
+    }
+    // The printer sends `bytes` after 150 ms.
+    std::thread sendLater(std::vector<uint8_t> bytes) {
+        return std::thread([this, bytes] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            m_Pty.send(bytes);
+        });
+    }
+    Pty m_Pty;
+};
+
+TEST_P(ConnectorContract, WaitsInMillisecondsAndWakesWhenBytesArrive) {
+    ASSERT_TRUE(m_Pty.openPair());
+    if (overLibUsb()) {
+        setenv("QOR_FAKEUSB_NODE", m_Pty.slavePath.c_str(), 1);
+        auto usb = std::make_unique<LibUsbConnector>(7);
+        ASSERT_EQ(usb->openDevice(1, 2), 0);
+        m_Transport->adoptConnector(std::move(usb));
+    } else {
+        auto node = std::make_unique<USBLPConnector>("/dev/usb/lp", 0);
+        ASSERT_TRUE(node->setDevicePath(m_Pty.slavePath.c_str()));
+        ASSERT_EQ(node->open(), 0);
+        m_Transport->adoptConnector(std::move(node));
+    }
+    HCIOConnector& c = *m_Transport->connector();
+    uint8_t buf[8] = {};
+    auto start = Clock::now();
+    EXPECT_EQ(c.readAvailable(buf, sizeof buf), 0);  // nothing there: 0 at once
+    EXPECT_LT(msSince(start), 50);
+
+    // A silent pipe: a wait of N ms, and a wait for arrivals until N ms from
+    // now, end after about N ms (not N microseconds, not N seconds).
+    for (long ms : {40L, 400L}) {
+        SCOPED_TRACE(std::to_string(ms) + " ms");
+        start = Clock::now();
+        EXPECT_EQ(c.waitReadable(static_cast<uint32_t>(ms)), IO_TIMEOUT);
+        EXPECT_GE(msSince(start), ms - 2);
+        EXPECT_LT(msSince(start), ms + 250);
+        start = Clock::now();
+        EXPECT_EQ(m_Transport->readArrived(buf, sizeof buf, realtimeIn(ms)), 0);
+        EXPECT_GE(msSince(start), ms - 2);
+        EXPECT_LT(msSince(start), ms + 250);
+    }
+
+    // Long waits end with the first bytes.
+    std::thread printer = sendLater({0xA5, 0x00, 0x01});
+    start = Clock::now();
+    EXPECT_EQ(c.waitReadable(3000), IO_READABLE);
+    EXPECT_LT(msSince(start), 1000);
+    printer.join();
+    EXPECT_EQ(c.readAvailable(buf, sizeof buf), 3);
+    EXPECT_EQ(buf[0], 0xA5);
+    EXPECT_EQ(c.readAvailable(buf, sizeof buf), 0);
+
+    printer = sendLater({0x50, 0xE0});
+    start = Clock::now();
+    EXPECT_EQ(m_Transport->readArrived(buf, sizeof buf, realtimeIn(3000)), 2);
+    EXPECT_LT(msSince(start), 1000);
+    printer.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(NodeAndLibUsb, ConnectorContract, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "LibUsb" : "Node";
+                         });
+
+namespace {
+// Counts what happens to it, in a record that outlives it.
+struct Fate {
+    int closes = 0;
+    bool destroyed = false;
+};
+class TrackedConnector : public HCIOConnector {
+  public:
+    explicit TrackedConnector(Fate& fate) : m_Fate(fate) {}
+    ~TrackedConnector() override { m_Fate.destroyed = true; }
+    int open() override { return 0; }
+    int close() override { return ++m_Fate.closes, 0; }
+    int read(uint8_t*, size_t) override { return 0; }
+    int query(uint8_t*, size_t) override { return 0; }
+    int write(const uint8_t*, size_t size) override { return static_cast<int>(size); }
+    IoStatus waitReadable(uint32_t) override { return IO_TIMEOUT; }
+    IoStatus waitWritable(uint32_t) override { return IO_WRITABLE; }
+
+  private:
+    Fate& m_Fate;
+};
+}  // namespace
+
+TEST(SharedTransport, EveryReplacedConnectorIsClosedAndDestroyed) {
+    Fate a, b, c, d;
+    HCUSBTransport* transport = HCUSBTransport::getInstance();
+    transport->adoptConnector(std::make_unique<TrackedConnector>(a));
+    transport->adoptConnector(std::make_unique<TrackedConnector>(b));
+    EXPECT_EQ(a.closes, 1);
+    EXPECT_TRUE(a.destroyed);
+    EXPECT_FALSE(b.destroyed);
+
+    transport->adoptConnector(nullptr);
+    EXPECT_EQ(b.closes, 1);
+    EXPECT_TRUE(b.destroyed);
+    EXPECT_EQ(transport->connector(), nullptr);
+
+    // A new open replaces it even when the path names nothing.
+    transport->adoptConnector(std::make_unique<TrackedConnector>(c));
+    EXPECT_EQ(transport->open("usb0"), -1);
+    EXPECT_EQ(c.closes, 1);
+    EXPECT_TRUE(c.destroyed);
+
+    // The last release destroys the one still held.
+    transport->adoptConnector(std::make_unique<TrackedConnector>(d));
+    CaptureStderr();
+    HCUSBTransport::releaseInstance();
+    GetCapturedStderr();
+    EXPECT_TRUE(d.destroyed);
 }

@@ -58,7 +58,7 @@ TEST_F(USBLPConnectorPty, ReadWithNoDataIsAgain) {
 
 TEST_F(USBLPConnectorPty, ReadReturnsWhatArrivedAndKeepsStatus) {
     ASSERT_TRUE(m_Pty.send({1, 2, 3}));
-    EXPECT_EQ(m_Connector.waitReadable(500000), IO_READABLE);
+    EXPECT_EQ(m_Connector.waitReadable(500), IO_READABLE);
     uint8_t buf[16];
     EXPECT_EQ(m_Connector.read(buf, sizeof buf), 3);
     EXPECT_EQ(buf[2], 3);
@@ -67,7 +67,7 @@ TEST_F(USBLPConnectorPty, ReadReturnsWhatArrivedAndKeepsStatus) {
 
 TEST_F(USBLPConnectorPty, WaitsReportTimeoutAndWritable) {
     auto start = Clock::now();
-    EXPECT_EQ(m_Connector.waitReadable(1000), IO_TIMEOUT);
+    EXPECT_EQ(m_Connector.waitReadable(20), IO_TIMEOUT);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(m_Connector.status(), IO_TIMEOUT);
     EXPECT_EQ(m_Connector.waitWritable(1000), IO_WRITABLE);
@@ -198,7 +198,7 @@ TEST_F(USBLPConnectorPty, ReadRunsBesideAWriteAndCloseWaitsForIt) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_TRUE(m_Pty.send({7, 8, 9}));
-    ASSERT_EQ(m_Connector.waitReadable(500000), IO_READABLE);
+    ASSERT_EQ(m_Connector.waitReadable(500), IO_READABLE);
     uint8_t buf[8] = {};
     EXPECT_EQ(m_Connector.read(buf, sizeof buf), 3);
     EXPECT_TRUE(writing.load()) << "the read had to wait for the write";
