@@ -1,6 +1,5 @@
 #include "NpaExchange.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
