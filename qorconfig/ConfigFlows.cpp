@@ -69,6 +69,25 @@ struct Tries {
     }
 };
 
+// One try of a read poll: it goes out no sooner than the earlier try would
+// have ended under the full sleep and read window, and its answer is
+// judged, checked by `usable` and counted.
+template <typename Usable>
+Got pollTry(WirelessConfigurator& c, const std::vector<uint8_t>& request, unsigned sleepSeconds,
+            std::vector<uint8_t>& buffer, Tries& tries, ByteSpan& data, Usable usable) {
+    if (tries.made > 0)
+        c.channel().waitOutLastTry();
+    Got got = judgeRead(request, exchange(c, request, sleepSeconds, buffer), data);
+    if (got == Got::Data && !usable(data))
+        got = Got::Unusable;
+    tries.count(got);
+    return got;
+}
+
+bool anyData(ByteSpan) {
+    return true;
+}
+
 // Builds and frames the current message; the builders have appended `n`.
 std::vector<uint8_t> finishMessage(WirelessConfigurator& configurator, size_t n) {
     configurator.frameForward(configurator.frameSet(n));
@@ -288,11 +307,8 @@ int showSsid(WirelessConfigurator& c) {
     std::vector<uint8_t> buffer(512, 0);
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
-        if (attempt > 1)
-            c.channel().waitOutLastTry();
         ByteSpan data;
-        Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
-        tries.count(got);
+        Got got = pollTry(c, request, 2, buffer, tries, data, anyData);
         if (got == Got::Error) {
             c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
             return -1;
@@ -321,11 +337,9 @@ int waitAdapter(WirelessConfigurator& c) {
     Tries tries;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         ByteSpan data;
-        Got got = judgeRead(request, exchange(c, request, 0, buffer), data);
         uint8_t last = 0;
-        if (got == Got::Data && !lastByte(data, last))
-            got = Got::Unusable;
-        tries.count(got);
+        Got got = pollTry(c, request, 0, buffer, tries, data,
+                          [&last](ByteSpan d) { return lastByte(d, last); });
         if (got == Got::Data && last == '-') {
             c.setOutcome({});
             return 0;
@@ -346,14 +360,10 @@ int waitConnected(WirelessConfigurator& c) {
     Tries tries;
     int state = 0;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
-        if (attempt > 1)
-            c.channel().waitOutLastTry();
         ByteSpan data;
-        Got got = judgeRead(request, exchange(c, request, 2, buffer), data);
         uint8_t last = 0;
-        if (got == Got::Data && !lastByte(data, last))
-            got = Got::Unusable;
-        tries.count(got);
+        Got got = pollTry(c, request, 2, buffer, tries, data,
+                          [&last](ByteSpan d) { return lastByte(d, last); });
         if (got == Got::Error) {
             c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
             return -1;
@@ -379,19 +389,14 @@ int readIpAddress(WirelessConfigurator& c, std::string& address) {
     std::vector<uint8_t> buffer(255, 0);
     Tries tries;
     for (int attempt = 1; attempt <= 7; ++attempt) {
-        if (attempt > 1)
-            c.channel().waitOutLastTry();
         std::fill(buffer.begin(), buffer.end(), 0);
         ByteSpan data;
-        Got got = judgeRead(request, exchange(c, request, 3, buffer), data);
-        // The address is the last four data bytes.
-        ByteReader reader(data.from(data.size < 4 ? data.size : data.size - 4));
         uint8_t a = 0, b = 0, d3 = 0, d4 = 0;
-        if (got == Got::Data &&
-            !(reader.readU8(a) && reader.readU8(b) && reader.readU8(d3) && reader.readU8(d4))) {
-            got = Got::Unusable;
-        }
-        tries.count(got);
+        // The address is the last four data bytes.
+        Got got = pollTry(c, request, 3, buffer, tries, data, [&](ByteSpan d) {
+            ByteReader reader(d.from(d.size < 4 ? d.size : d.size - 4));
+            return reader.readU8(a) && reader.readU8(b) && reader.readU8(d3) && reader.readU8(d4);
+        });
         if (got == Got::Error) {
             c.setOutcome(tries.giveUp(Failure::ErrorAnswer));
             return -1;
