@@ -128,12 +128,15 @@ int serve(vprinter::Printer& printer, int fd, pid_t child, double& endedMs) {
         }
         if ((pfd.revents & POLLOUT) && !queue.empty() && queue.front().dueMs <= nowMs()) {
             Pending& head = queue.front();
+            // Timed before the write: once the bytes are in, the reader may run
+            // before this process does again.
+            double writtenMs = vprinter::monotonicMs();
             ssize_t n = write(fd, head.bytes.data() + head.sent, head.bytes.size() - head.sent);
             if (n > 0) {
                 head.sent += static_cast<size_t>(n);
                 if (head.sent == head.bytes.size()) {
                     if (head.last)
-                        printer.answerSent(head.sequence, vprinter::monotonicMs());
+                        printer.answerSent(head.sequence, writtenMs);
                     queue.pop_front();
                 }
             }

@@ -265,12 +265,15 @@ int runWithPrinter(Printer& printer, const RunOptions& options) {
             printer.noteStray(assembler.drain(), "incomplete request abandoned");
         if ((pfd.revents & POLLOUT) && !queue.empty() && queue.front().dueMs <= nowMs()) {
             Pending& head = queue.front();
+            // Timed before the write: once the bytes are in, the reader may run
+            // before this process does again.
+            double writtenMs = monotonicMs();
             ssize_t n = write(master, head.bytes.data() + head.sent, head.bytes.size() - head.sent);
             if (n > 0) {
                 head.sent += static_cast<size_t>(n);
                 if (head.sent == head.bytes.size()) {
                     if (head.last)
-                        printer.answerSent(head.sequence, monotonicMs());
+                        printer.answerSent(head.sequence, writtenMs);
                     queue.pop_front();
                 }
             } else if (n < 0 && errno == EIO) {
