@@ -166,14 +166,14 @@ std::vector<CommandCase> makeCases() {
          0,
          "",
          ""},
-        {"qorconfig -ca (security None)",
+        {"qorconfig -ca --security=None",
          "qorconfig",
-         {"-ca", "--ssid=HomeNet"},
+         {"-ca", "--ssid=HomeNet", "--security=None"},
          "forward",
          "",
          {},
          "0",
-         1,  // refused: nothing to configure
+         1,  // refused by the input checks: nothing to configure
          "",
          ""},
         {"qorconfig --ssid=... (top-level flow)", "qorconfig", wpa2, "forward", "",

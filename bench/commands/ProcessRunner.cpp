@@ -21,12 +21,6 @@ double toSeconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-double monotonicNow() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return toSeconds(t);
-}
-
 // In the child only: a failed redirection ends it before exec.
 void redirectOrDie(const std::string& path, int fd, int flags) {
     if (path.empty())
@@ -37,6 +31,12 @@ void redirectOrDie(const std::string& path, int fd, int flags) {
 }
 
 }  // namespace
+
+double monotonicNow() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return toSeconds(t);
+}
 
 double realtimeNow() {
     timespec t{};
@@ -80,7 +80,8 @@ ChildUsage runChild(const std::vector<std::string>& argv, const Redirect& redire
     do {
         reaped = wait4(pid, &status, 0, &ru);
     } while (reaped < 0 && errno == EINTR);
-    usage.wallSeconds = monotonicNow() - start;
+    usage.endMonotonic = monotonicNow();
+    usage.wallSeconds = usage.endMonotonic - start;
     if (reaped != pid)
         return usage;
     if (WIFEXITED(status))

@@ -14,6 +14,7 @@ struct ChildUsage {
     int status = -1;           // exit status, 128 + signal, -1 when it could not start
     double startRealtime = 0;  // CLOCK_REALTIME at the fork, in seconds
     double wallSeconds = 0;    // monotonic, fork to reaped
+    double endMonotonic = 0;   // CLOCK_MONOTONIC when it was reaped, in seconds
     double userSeconds = 0;
     double systemSeconds = 0;
     long maxRssKiB = 0;
@@ -34,5 +35,6 @@ ChildUsage runChild(const std::vector<std::string>& argv, const Redirect& redire
 void sleepUntilSecondOffset(double offsetSeconds);
 
 double realtimeNow();
+double monotonicNow();
 
 }  // namespace qorbench

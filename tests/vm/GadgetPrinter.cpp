@@ -2,7 +2,13 @@
 // gadget (/dev/g_printer0) while a command runs on the host side of the same
 // link (/dev/usb/lp0 or usbfs), both in the same guest.
 //
-//   qor-vm-printer NODE [--scenario FILE] [--journal FILE] -- COMMAND [ARGS...]
+//   qor-vm-printer NODE [--scenario FILE] [--journal FILE] [--times FILE]
+//                  -- COMMAND [ARGS...]
+//
+// --times writes one line: the CLOCK_MONOTONIC milliseconds at which the
+// command was started and at which it ended, on the clock of the journal's
+// times, so that the time from the printer's last answer byte to the
+// command's exit can be read off.
 //
 // Exits with the command's status (128 + signal when it was killed), or 125
 // when the node, the scenario or the command cannot be set up.
@@ -34,6 +40,10 @@ void forwardSignal(int signal) {
         kill(gChild, signal);
 }
 
+// Only there to cut the wait in poll short, so that the command's end is
+// seen (and timed) at once.
+void childEnded(int) {}
+
 long long nowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -44,6 +54,8 @@ struct Pending {
     vprinter::Bytes bytes;
     size_t sent = 0;
     long long dueMs = 0;
+    int sequence = 0;   // the request this chunk answers
+    bool last = false;  // the last chunk of that answer
 };
 
 int fail(const std::string& why) {
@@ -51,18 +63,21 @@ int fail(const std::string& why) {
     return kSetupFailure;
 }
 
-// Answers on `fd` until `child` exits. It waits in poll with a short timeout
-// and never in a blocking read: when the host side sets the configuration,
-// the gadget resets and a reader blocked on it is never woken.
-int serve(vprinter::Printer& printer, int fd, pid_t child) {
+// Answers on `fd` until `child` exits, and notes when it did in `endedMs`. It
+// waits in poll with a short timeout and never in a blocking read: when the
+// host side sets the configuration, the gadget resets and a reader blocked
+// on it is never woken.
+int serve(vprinter::Printer& printer, int fd, pid_t child, double& endedMs) {
     vprinter::PacketAssembler assembler;
     std::deque<Pending> queue;
     bool down = false;
     int status = 0;
     for (;;) {
         pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
+        if (done == child) {
+            endedMs = vprinter::monotonicMs();
             break;
+        }
         if (done < 0 && errno != EINTR)
             return kSetupFailure;
         long long now = nowMs();
@@ -80,6 +95,7 @@ int serve(vprinter::Printer& printer, int fd, pid_t child) {
                 down = true;
                 printer.noteStray(assembler.drain(), "request cut off when the link went down");
                 queue.clear();
+                printer.answersDropped();
             }
             poll(nullptr, 0, 10);
             continue;
@@ -88,34 +104,45 @@ int serve(vprinter::Printer& printer, int fd, pid_t child) {
         if (pfd.revents & POLLIN) {
             uint8_t buffer[4096];
             ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0)
+            double receivedMs = 0;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+                receivedMs = vprinter::monotonicMs();
                 assembler.feed(qor::ByteSpan(buffer, static_cast<size_t>(n)));
+            }
             vprinter::Bytes packet, garbage;
             while (assembler.next(packet, garbage)) {
                 if (!garbage.empty()) {
-                    printer.noteStray(garbage, "bytes before a start byte");
+                    printer.noteStray(garbage, "bytes before a start byte", receivedMs);
                     garbage.clear();
                 }
-                vprinter::Handled handled = printer.handle(packet);
+                vprinter::Handled handled = printer.handle(packet, receivedMs);
                 long long at = nowMs();
-                for (auto& chunk : handled.output) {
-                    at += chunk.delayMs;
-                    queue.push_back({std::move(chunk.bytes), 0, at});
+                for (size_t i = 0; i < handled.output.size(); ++i) {
+                    at += handled.output[i].delayMs;
+                    queue.push_back({std::move(handled.output[i].bytes), 0, at, handled.sequence,
+                                     i + 1 == handled.output.size()});
                 }
             }
             if (!garbage.empty())
-                printer.noteStray(garbage, "bytes before a start byte");
+                printer.noteStray(garbage, "bytes before a start byte", receivedMs);
         }
         if ((pfd.revents & POLLOUT) && !queue.empty() && queue.front().dueMs <= nowMs()) {
             Pending& head = queue.front();
+            // Timed before the write: once the bytes are in, the reader may run
+            // before this process does again.
+            double writtenMs = vprinter::monotonicMs();
             ssize_t n = write(fd, head.bytes.data() + head.sent, head.bytes.size() - head.sent);
             if (n > 0) {
                 head.sent += static_cast<size_t>(n);
-                if (head.sent == head.bytes.size())
+                if (head.sent == head.bytes.size()) {
+                    if (head.last)
+                        printer.answerSent(head.sequence, writtenMs);
                     queue.pop_front();
+                }
             }
         }
     }
+    printer.answersDropped();  // what was still to be sent never will be
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -127,14 +154,20 @@ int serve(vprinter::Printer& printer, int fd, pid_t child) {
 
 int main(int argc, char** argv) {
     if (argc < 2)
-        return fail("usage: qor-vm-printer NODE [--scenario FILE] [--journal FILE] -- COMMAND");
-    std::string node = argv[1], scenarioPath, journalPath;
+        return fail(
+            "usage: qor-vm-printer NODE [--scenario FILE] [--journal FILE] [--times FILE] -- "
+            "COMMAND");
+    std::string node = argv[1], scenarioPath, journalPath, timesPath;
     int i = 2;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
         std::string option = argv[i];
-        if (i + 1 >= argc || (option != "--scenario" && option != "--journal"))
+        std::string* value = option == "--scenario"  ? &scenarioPath
+                             : option == "--journal" ? &journalPath
+                             : option == "--times"   ? &timesPath
+                                                     : nullptr;
+        if (i + 1 >= argc || !value)
             return fail("unknown option or missing value: '" + option + "'");
-        (option == "--scenario" ? scenarioPath : journalPath) = argv[i + 1];
+        *value = argv[i + 1];
     }
     if (i + 1 >= argc)
         return fail("no command given after --");
@@ -158,7 +191,12 @@ int main(int argc, char** argv) {
     vprinter::Printer printer(scenario);
     printer.setJournal(journal);
 
+    struct sigaction ended {};
+    ended.sa_handler = childEnded;
+    sigemptyset(&ended.sa_mask);
+    sigaction(SIGCHLD, &ended, nullptr);
     std::fflush(nullptr);
+    double startedMs = vprinter::monotonicMs();
     pid_t child = fork();
     if (child < 0)
         return fail(std::string("fork: ") + std::strerror(errno));
@@ -174,9 +212,16 @@ int main(int argc, char** argv) {
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(s, &forward, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    int status = serve(printer, fd, child);
+    double endedMs = 0;
+    int status = serve(printer, fd, child, endedMs);
     close(fd);
     if (journal)
         std::fclose(journal);
+    if (!timesPath.empty()) {
+        if (FILE* times = std::fopen(timesPath.c_str(), "w")) {
+            std::fprintf(times, "%.3f %.3f\n", startedMs, endedMs);
+            std::fclose(times);
+        }
+    }
     return status;
 }

@@ -19,7 +19,9 @@
 #       (the command, one argument a line), optionally `scenario` (the
 #       printer's scenario file) and any files the command reads; the command
 #       runs in a copy of that folder. No argument may hold a newline.
-#       Each case's results go to RESULTS/CASE/{out,err,status,journal}.
+#       Each case's results go to RESULTS/CASE/{out,err,status,journal,times}
+#       (times: the guest's CLOCK_MONOTONIC milliseconds at which the command
+#       started and ended, the clock of the journal's times).
 #
 # Options:
 #   --build DIR       build folder with the programs (default $QOR_BUILD_DIR,
@@ -247,7 +249,7 @@ for c in $(ls /cases); do
   if await /dev/g_printer0 300 && await $host_node 300; then
     set --
     while IFS= read -r a || [ -n "$a" ]; do set -- "$@" "$a"; done </cases/$c/argv
-    vp="qor-vm-printer /dev/g_printer0 --journal $r/journal"
+    vp="qor-vm-printer /dev/g_printer0 --journal $r/journal --times $r/times"
     [ -f /cases/$c/scenario ] && vp="$vp --scenario /cases/$c/scenario"
     (cd /tmp/run/$c && timeout -s KILL $case_timeout $vp -- "$@" >$r/out 2>$r/err)
     echo $? >$r/status

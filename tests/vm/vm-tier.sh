@@ -85,27 +85,44 @@ set +e
 echo $? >"$ref/status"
 set -e
 
+# The journals are compared without their times, which differ from run to run.
+untimed() { sed -E 's/,"received_ms":[0-9.]+,"answered_ms":([0-9.]+|null)\}$/}/' "$1"; }
+untimed "$ref/journal" >"$ref/journal.untimed"
+untimed "$got/journal" >"$ref/journal.guest.untimed"
+
 failed=0
-compare() {  # compare WHAT
-  if ! cmp -s "$ref/$1" "$got/$1"; then
+compare() {  # compare WHAT [GUEST FILE]
+  if ! cmp -s "$ref/$1" "${2:-$got/$1}"; then
     echo "$name: $1 differs between the pseudo-terminal and $mode:"
-    diff -u --label "pty/$1" --label "$mode/$1" "$ref/$1" "$got/$1" || true
+    diff -u --label "pty/$1" --label "$mode/$1" "$ref/$1" "${2:-$got/$1}" || true
     failed=1
   fi
 }
-for what in status out err journal; do compare "$what"; done
+for what in status out err; do compare "$what"; done
+compare journal.untimed "$ref/journal.guest.untimed"
 if [[ -f $self/cases/$name/expect.out ]] && ! cmp -s "$self/cases/$name/expect.out" "$got/out"; then
   echo "$name: standard output over $mode is not the expected one:"
   diff -u --label expected --label "$mode/out" "$self/cases/$name/expect.out" "$got/out" || true
   failed=1
 fi
-if [[ -f $self/cases/$name/expect.journal ]] && ! cmp -s "$self/cases/$name/expect.journal" "$got/journal"; then
+if [[ -f $self/cases/$name/expect.journal ]] &&
+   ! cmp -s "$self/cases/$name/expect.journal" "$ref/journal.guest.untimed"; then
   echo "$name: the printer's journal over $mode is not the expected one:"
-  diff -u --label expected --label "$mode/journal" "$self/cases/$name/expect.journal" "$got/journal" || true
+  diff -u --label expected --label "$mode/journal" "$self/cases/$name/expect.journal" \
+    "$ref/journal.guest.untimed" || true
   failed=1
 fi
 if ((failed == 0)); then
   echo "$name over $mode: status $(cat "$got/status"), $(wc -l <"$got/out") output lines," \
     "$(wc -l <"$got/journal") journal lines, the same as over the pseudo-terminal"
+fi
+# The guest's times (software emulation: slower than the machine itself).
+if [[ -s $got/times ]]; then
+  last=$(grep -o '"answered_ms":[0-9.]\+' "$got/journal" | tail -n1 | cut -d: -f2 || true)
+  read -r started ended <"$got/times"
+  awk -v s="$started" -v e="$ended" -v a="${last:-}" 'BEGIN {
+    printf "times over the guest: %.1f ms in all", e - s
+    if (a != "") printf ", %.1f ms from the last answer byte to the exit", e - a
+    printf "\n" }'
 fi
 exit $failed

@@ -248,27 +248,41 @@ TEST(Faults, UnknownSettingGetsAnErrorReply) {
     EXPECT_EQ(answer(p, "A5000650E0D8007777"), "A50006D4E0D8007777");
 }
 
-TEST(JournalLines, RecordReadsForwardsAndDecodedWrites) {
+// A line is written once its answer is out (or dropped), in request order,
+// with the times it was received and answered.
+TEST(JournalLines, RecordReadsForwardsAndDecodedWritesOnceAnswered) {
     Journal j;
     Printer p(withKind(PrinterKind::Forward));
     p.setJournal(j.file);
-    p.handle(hex(std::string(kForwardPrefix) + "A5000650E0D8002839"));
-    p.handle(hex("A5001450E06302000EA5000B50E0DA0128080000024100"));
-    p.handle(hex("A5000650E0D8002808"));
-    p.noteStray(hex("0011"), "bytes before a start byte");
+    p.handle(hex(std::string(kForwardPrefix) + "A5000650E0D8002839"), 1000.25);
+    p.handle(hex("A5001450E06302000EA5000B50E0DA0128080000024100"), 1001);
+    p.handle(hex("A5000650E0D8002808"), 1002);
+    p.noteStray(hex("0011"), "bytes before a start byte", 1003);
+    EXPECT_EQ(j.text(), "");  // all wait for the first answer
+    p.answerSent(2, 1010);
+    EXPECT_EQ(j.text(), "");
+    p.answerSent(1, 1004.5);
+    p.handle(hex(std::string(kForwardPrefix) + "A5000650E0D8002808"), 1020);
+    p.answersDropped();  // the device closed before its answer went out
     EXPECT_EQ(
         j.text(),
         "{\"seq\":1,\"kind\":\"read\",\"forwarded\":true,\"command\":\"D8\",\"group\":\"28\","
-        "\"item\":\"39\",\"hex\":\"A5000F50E063020009A5000650E0D8002839\",\"answered\":true}\n"
+        "\"item\":\"39\",\"hex\":\"A5000F50E063020009A5000650E0D8002839\",\"answered\":true,"
+        "\"received_ms\":1000.250,\"answered_ms\":1004.500}\n"
         "{\"seq\":2,\"kind\":\"write\",\"forwarded\":true,\"command\":\"DA\","
         "\"hex\":\"A5001450E06302000EA5000B50E0DA0128080000024100\",\"records\":[{\"group\":"
         "\"28\",\"item\":\"08\",\"value_hex\":\"4100\",\"value_text\":\"A\\u0000\"}],"
-        "\"answered\":true}\n"
+        "\"answered\":true,\"received_ms\":1001.000,\"answered_ms\":1010.000}\n"
         "{\"seq\":3,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
         "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":false,"
-        "\"note\":\"not answered by this kind of printer\"}\n"
+        "\"note\":\"not answered by this kind of printer\",\"received_ms\":1002.000,"
+        "\"answered_ms\":null}\n"
         "{\"seq\":4,\"kind\":\"unknown\",\"forwarded\":false,\"hex\":\"0011\","
-        "\"answered\":false,\"note\":\"bytes before a start byte\"}\n");
+        "\"answered\":false,\"note\":\"bytes before a start byte\",\"received_ms\":1003.000,"
+        "\"answered_ms\":null}\n"
+        "{\"seq\":5,\"kind\":\"read\",\"forwarded\":true,\"command\":\"D8\",\"group\":\"28\","
+        "\"item\":\"08\",\"hex\":\"A5000F50E063020009A5000650E0D8002808\",\"answered\":true,"
+        "\"received_ms\":1020.000,\"answered_ms\":null}\n");
 }
 
 namespace {

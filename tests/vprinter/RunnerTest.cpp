@@ -1,10 +1,12 @@
 // End-to-end runs of qor-vprinter with the test client on /dev/usb/lpN.
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -80,9 +82,9 @@ TEST_F(VirtualPrinter, AnswersSsidAddressAndSurveyThroughTheMountedNode) {
     auto lines = readLines(journal());
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(
-        lines[0],
+        lines[0].substr(0, lines[0].find(",\"received_ms\":")),
         "{\"seq\":1,\"kind\":\"read\",\"forwarded\":false,\"command\":\"D8\",\"group\":\"28\","
-        "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":true}");
+        "\"item\":\"08\",\"hex\":\"A5000650E0D8002808\",\"answered\":true");
     EXPECT_NE(lines[2].find("\"item\":\"39\""), std::string::npos);
 }
 
@@ -146,6 +148,53 @@ TEST_F(VirtualPrinter, InjectsFaultsOnTheWire) {
               "REPLY 0011A5000A50E0D800280800024100\n"
               "REPLY A5000A50\n"
               "REPLY \n");
+}
+
+// The journal's times: when the request came and when the last byte of its
+// answer went out (null when none did), on CLOCK_MONOTONIC milliseconds.
+TEST_F(VirtualPrinter, JournalTimesEachAnswer) {
+    std::string scenario = file("s",
+                                "kind = direct\nssid = A\n"
+                                "fault = request:2 delay 300\n"
+                                "fault = request:3 silent\n"
+                                "fault = request:4 delay 3000\n");
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    RunResult r = serve(
+        {"--scenario", scenario, "--journal", journal()},
+        {"A5000650E0D8002808", "A5000650E0D8002808", "A5000650E0D8002808", "A5000650E0D8002808"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto lines = readLines(journal());
+    ASSERT_EQ(lines.size(), 4u);
+    struct Row {
+        bool answered;        // an answer byte went out
+        double minMs, maxMs;  // bounds of answered_ms - received_ms
+    } rows[] = {
+        {true, 0, 250},     // at once
+        {true, 299, 1500},  // delayed (the printer schedules on whole milliseconds)
+        {false, 0, 0},      // silent
+        {false, 0, 0},      // its answer was due after the client closed the node
+    };
+    double start = before.tv_sec * 1e3 + before.tv_nsec / 1e6, previous = start;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        size_t at = line.find(",\"received_ms\":");
+        ASSERT_NE(at, std::string::npos) << line;
+        double received = std::strtod(line.c_str() + at + 15, nullptr);
+        EXPECT_GE(received, previous) << line;
+        previous = received;
+        size_t answeredAt = line.find(",\"answered_ms\":");
+        ASSERT_NE(answeredAt, std::string::npos) << line;
+        std::string answered = line.substr(answeredAt + 15);
+        if (!rows[i].answered) {
+            EXPECT_EQ(answered, "null}") << line;
+            continue;
+        }
+        double took = std::strtod(answered.c_str(), nullptr) - received;
+        EXPECT_GE(took, rows[i].minMs) << line;
+        EXPECT_LE(took, rows[i].maxMs) << line;
+    }
+    EXPECT_LE(previous - start, r.seconds * 1e3);
 }
 
 TEST_F(VirtualPrinter, SplitsAReplyByteByByteWithPauses) {

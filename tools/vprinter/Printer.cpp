@@ -1,5 +1,7 @@
 #include "Printer.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -363,7 +365,13 @@ std::string Printer::answerCertCall(const std::string& xml, std::string& method)
     return ResponseBuilder(5, "Unknown method").finish();
 }
 
-Handled Printer::handle(const Bytes& packet) {
+double monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+Handled Printer::handle(const Bytes& packet, double receivedMs) {
     Handled result;
     result.sequence = ++m_Sequence;
     Request request;
@@ -486,7 +494,7 @@ Handled Printer::handle(const Bytes& packet) {
         ++m_Answered;
         applyFaults(what, stream, result, note);
     }
-    journal(what, request, result, note);
+    journal(what, request, result, note, receivedMs);
     return result;
 }
 
@@ -568,18 +576,54 @@ void Printer::applyFaults(const Decoded& what, Bytes& stream, Handled& result, s
     }
 }
 
-void Printer::noteStray(const Bytes& bytes, const char* why) {
+void Printer::noteStray(const Bytes& bytes, const char* why, double atMs) {
     if (!m_Journal || bytes.empty())
         return;
-    std::fprintf(m_Journal,
-                 "{\"seq\":%d,\"kind\":\"unknown\",\"forwarded\":false,\"hex\":\"%s\","
-                 "\"answered\":false,\"note\":%s}\n",
-                 ++m_Sequence, toHex(bytes).c_str(), jsonString(why).c_str());
+    int sequence = ++m_Sequence;
+    std::string line = "{\"seq\":" + std::to_string(sequence) +
+                       ",\"kind\":\"unknown\",\"forwarded\":false,\"hex\":\"" + toHex(bytes) +
+                       "\",\"answered\":false,\"note\":" + jsonString(why);
+    m_Lines.push_back({sequence, std::move(line), atMs, -1, true});
+    writeDoneLines();
+}
+
+void Printer::answerSent(int sequence, double atMs) {
+    for (JournalLine& line : m_Lines) {
+        if (line.sequence == sequence && !line.done) {
+            line.answeredMs = atMs;
+            line.done = true;
+        }
+    }
+    writeDoneLines();
+}
+
+void Printer::answersDropped() {
+    for (JournalLine& line : m_Lines)
+        line.done = true;
+    writeDoneLines();
+}
+
+void Printer::writeDoneLines() {
+    if (!m_Journal)
+        return;
+    while (!m_Lines.empty() && m_Lines.front().done) {
+        const JournalLine& line = m_Lines.front();
+        char times[96];
+        if (line.answeredMs >= 0)
+            std::snprintf(times, sizeof times, ",\"received_ms\":%.3f,\"answered_ms\":%.3f}\n",
+                          line.receivedMs, line.answeredMs);
+        else
+            std::snprintf(times, sizeof times, ",\"received_ms\":%.3f,\"answered_ms\":null}\n",
+                          line.receivedMs);
+        std::fputs(line.text.c_str(), m_Journal);
+        std::fputs(times, m_Journal);
+        m_Lines.pop_front();
+    }
     std::fflush(m_Journal);
 }
 
 void Printer::journal(const Decoded& what, const Request& request, const Handled& result,
-                      const std::string& note) {
+                      const std::string& note, double receivedMs) {
     if (!m_Journal)
         return;
     std::string line = "{\"seq\":" + std::to_string(result.sequence) + ",\"kind\":\"" + what.kind +
@@ -612,9 +656,8 @@ void Printer::journal(const Decoded& what, const Request& request, const Handled
     line += std::string(",\"answered\":") + (result.answered ? "true" : "false");
     if (!note.empty())
         line += ",\"note\":" + jsonString(note);
-    line += "}\n";
-    std::fputs(line.c_str(), m_Journal);
-    std::fflush(m_Journal);
+    m_Lines.push_back({result.sequence, std::move(line), receivedMs, -1, !result.answered});
+    writeDoneLines();
 }
 
 std::string base64Encode(const Bytes& data) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "Scenario.h"
 
 namespace vprinter {
+
+// Milliseconds of CLOCK_MONOTONIC: the clock of the journal's times, the
+// same for every process of the machine, so that a caller can set them
+// against its own readings.
+double monotonicMs();
 
 // A piece of the answer, written after waiting `delayMs` from the previous one.
 struct OutputChunk {
@@ -34,13 +40,22 @@ class Printer {
     // Journal destination (not owned); null for none.
     void setJournal(FILE* journal) { m_Journal = journal; }
 
-    // Handles one whole request packet (as cut by PacketAssembler) and returns
-    // what to send back. Never throws; malformed packets get no answer.
-    Handled handle(const Bytes& packet);
+    // Handles one whole request packet (as cut by PacketAssembler), received
+    // at `receivedMs`, and returns what to send back. Never throws; malformed
+    // packets get no answer.
+    Handled handle(const Bytes& packet, double receivedMs = monotonicMs());
 
     // Records bytes that were not part of any packet (garbage before a start
     // byte, an abandoned partial packet) as an "unknown" journal line.
-    void noteStray(const Bytes& bytes, const char* why);
+    void noteStray(const Bytes& bytes, const char* why, double atMs = monotonicMs());
+
+    // The journal line of an answered request is written once its answer is
+    // out: the caller that writes the answer reports when its last byte went
+    // (answerSent), or that it never will (answersDropped: the device was
+    // closed, or the run ends). Lines are written in request order, so a
+    // line waits for the answers of the requests before it.
+    void answerSent(int sequence, double atMs);
+    void answersDropped();
 
     const Scenario& scenario() const { return m_Scenario; }
 
@@ -51,10 +66,20 @@ class Printer {
     std::string answerCertCall(const std::string& xml, std::string& method);
     void applyFaults(const Decoded& what, Bytes& stream, Handled& result, std::string& note);
     void journal(const Decoded& what, const Request& request, const Handled& result,
-                 const std::string& note);
+                 const std::string& note, double receivedMs);
+    // A journal line without its times and closing brace, waiting for its answer.
+    struct JournalLine {
+        int sequence = 0;
+        std::string text;
+        double receivedMs = 0;
+        double answeredMs = -1;  // -1: no answer byte was written
+        bool done = false;
+    };
+    void writeDoneLines();
 
     Scenario m_Scenario;
     FILE* m_Journal = nullptr;
+    std::deque<JournalLine> m_Lines;
     int m_Sequence = 0;
     int m_Answered = 0;
     int m_AdapterPolls = 0;

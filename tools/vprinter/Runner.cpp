@@ -140,6 +140,8 @@ struct Pending {
     Bytes bytes;
     size_t sent = 0;
     long long dueMs = 0;
+    int sequence = 0;   // the request this chunk answers
+    bool last = false;  // the last chunk of that answer
 };
 
 }  // namespace
@@ -188,6 +190,7 @@ int runWithPrinter(Printer& printer, const RunOptions& options) {
     std::deque<Pending> queue;
     bool hungUp = false;
     long long lastRx = 0;
+    double receivedMs = 0;  // when the bytes that completed the packets in hand came
     int status = 0;
     for (;;) {
         pid_t done = waitpid(child, &status, WNOHANG);
@@ -225,24 +228,26 @@ int runWithPrinter(Printer& printer, const RunOptions& options) {
                     logf(options.log, "vprinter: %s\n", "device opened");
                 }
                 lastRx = nowMs();
+                receivedMs = monotonicMs();
                 assembler.feed(qor::ByteSpan(buffer, static_cast<size_t>(n)));
             }
             Bytes packet, garbage;
             while (assembler.next(packet, garbage)) {
                 if (!garbage.empty()) {
-                    printer.noteStray(garbage, "bytes before a start byte");
+                    printer.noteStray(garbage, "bytes before a start byte", receivedMs);
                     garbage.clear();
                 }
-                Handled handled = printer.handle(packet);
+                Handled handled = printer.handle(packet, receivedMs);
                 logf(options.log, "vprinter: request %s\n", toHex(packet));
                 long long due = nowMs();
-                for (auto& chunk : handled.output) {
-                    due += chunk.delayMs;
-                    queue.push_back({std::move(chunk.bytes), 0, due});
+                for (size_t i = 0; i < handled.output.size(); ++i) {
+                    due += handled.output[i].delayMs;
+                    queue.push_back({std::move(handled.output[i].bytes), 0, due, handled.sequence,
+                                     i + 1 == handled.output.size()});
                 }
             }
             if (!garbage.empty())
-                printer.noteStray(garbage, "bytes before a start byte");
+                printer.noteStray(garbage, "bytes before a start byte", receivedMs);
         } else if (pfd.revents & (POLLHUP | POLLERR)) {
             // No slave is open: the program closed the device between requests.
             // Whatever was not yet delivered belongs to the closed session.
@@ -251,6 +256,7 @@ int runWithPrinter(Printer& printer, const RunOptions& options) {
                 logf(options.log, "vprinter: %s\n", "device closed");
                 printer.noteStray(assembler.drain(), "request cut off when the device was closed");
                 queue.clear();
+                printer.answersDropped();
             }
             poll(nullptr, 0, 10);  // wait for the next open without spinning
             continue;
@@ -259,17 +265,25 @@ int runWithPrinter(Printer& printer, const RunOptions& options) {
             printer.noteStray(assembler.drain(), "incomplete request abandoned");
         if ((pfd.revents & POLLOUT) && !queue.empty() && queue.front().dueMs <= nowMs()) {
             Pending& head = queue.front();
+            // Timed before the write: once the bytes are in, the reader may run
+            // before this process does again.
+            double writtenMs = monotonicMs();
             ssize_t n = write(master, head.bytes.data() + head.sent, head.bytes.size() - head.sent);
             if (n > 0) {
                 head.sent += static_cast<size_t>(n);
-                if (head.sent == head.bytes.size())
+                if (head.sent == head.bytes.size()) {
+                    if (head.last)
+                        printer.answerSent(head.sequence, writtenMs);
                     queue.pop_front();
+                }
             } else if (n < 0 && errno == EIO) {
                 queue.clear();
+                printer.answersDropped();
             }
         }
     }
     gChild = 0;
+    printer.answersDropped();  // what was still to be sent never will be
     close(master);
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
