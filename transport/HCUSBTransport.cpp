@@ -57,6 +57,15 @@ bool numberAfter(const std::string& path, const char* marker, int& out) {
     return parseNumber(path, start, end, 10, out);
 }
 
+// The whole seconds of CLOCK_REALTIME. time() may trail them by a tick, and
+// a window begun in the tick after a whole second would then close a second
+// early: the exchanges' deadlines count on the fine clock, so does this.
+time_t wholeSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
+}
+
 // Milliseconds from now until `until` (CLOCK_REALTIME), rounded up; 0 or
 // less once it has come.
 int64_t msUntil(const timespec& until) {
@@ -194,13 +203,13 @@ int HCUSBTransport::read(uint8_t* buffer, size_t size) {
     while (got < size) {
         // Wait for data; every arrival starts the window again, so a reply
         // shorter than the buffer returns only after the window has passed.
-        time_t noted = std::time(nullptr);
+        time_t noted = wholeSeconds();
         IoStatus ready;
         for (;;) {
             ready = m_Connector->waitReadable(windowWaitMs(*m_Connector, noted));
             if (ready != IO_TIMEOUT)
                 break;
-            if (std::time(nullptr) - noted > kReadWindowSeconds)
+            if (wholeSeconds() - noted > kReadWindowSeconds)
                 return static_cast<int>(got);
         }
         if (ready != IO_READABLE)
@@ -221,12 +230,14 @@ int HCUSBTransport::readArrived(uint8_t* buffer, size_t size, const timespec& un
         int n = m_Connector->readAvailable(buffer, size);
         if (n > 0)
             return n > static_cast<int>(size) ? static_cast<int>(size) : n;
-        // A deadline, not a quiet time: the last wait is cut to meet it.
+        // A deadline, not a quiet time: one wait up to it, which ends at the
+        // first bytes. Over libusb a bulk read that times out just as bytes
+        // come loses them, so no wait ends before the deadline on its own.
         int64_t left = msUntil(until);
         if (left <= 0)
             return 0;
-        uint32_t step = static_cast<uint32_t>(left < kLongestWaitMs ? left : kLongestWaitMs);
-        IoStatus ready = m_Connector->waitReadable(step);
+        IoStatus ready = m_Connector->waitReadable(
+            static_cast<uint32_t>(left < INT32_MAX ? left : INT32_MAX));
         if (ready != IO_READABLE && ready != IO_TIMEOUT)
             return 0;
     }
