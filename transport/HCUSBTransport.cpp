@@ -236,8 +236,8 @@ int HCUSBTransport::readArrived(uint8_t* buffer, size_t size, const timespec& un
         int64_t left = msUntil(until);
         if (left <= 0)
             return 0;
-        IoStatus ready = m_Connector->waitReadable(
-            static_cast<uint32_t>(left < INT32_MAX ? left : INT32_MAX));
+        IoStatus ready =
+            m_Connector->waitReadable(static_cast<uint32_t>(left < INT32_MAX ? left : INT32_MAX));
         if (ready != IO_READABLE && ready != IO_TIMEOUT)
             return 0;
     }

@@ -1,6 +1,5 @@
 #include "NpaExchange.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -132,10 +131,8 @@ int readNpaAnswer(CommTransport& transport, ExchangeClock& clock, unsigned sleep
                 windowFrom = now;
         }
     }
-    if (timing) {
+    if (timing)
         timing->patience = windowEnd(windowFrom);
-        timing->complete = complete;
-    }
     return static_cast<int>(got);
 }
 

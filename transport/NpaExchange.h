@@ -48,8 +48,7 @@ class ExchangeClock {
 // then before its next try (waitOut), so a printer that is slow to get there
 // gets as much time as ever; a final answer ends the command early.
 struct NpaTiming {
-    timespec patience{};    // CLOCK_REALTIME
-    bool complete = false;  // the answer was whole by its framing
+    timespec patience{};  // CLOCK_REALTIME
 };
 
 // Sleeps until `timing.patience` (nothing when it has passed).
