@@ -83,7 +83,7 @@ int64_t msUntil(const timespec& until) {
 // outlasted, so a connector whose waits are costly waits whole slices.
 uint32_t windowWaitMs(const HCIOConnector& connector, time_t noted) {
     const timespec closesAt{noted + kReadWindowSeconds + 1, 0};
-    // time() may trail the fine clock by a tick: near the end, short steps.
+    // At least a millisecond, so that the last wait reaches past the second.
     int64_t step = msUntil(closesAt);
     if (step < 1)
         step = 1;

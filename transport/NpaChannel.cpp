@@ -28,13 +28,10 @@ void NpaChannel::afterOpenFailure() {
 }
 
 int NpaChannel::exchangeOnce(ByteSpan request, unsigned sleepMs, uint8_t* buffer, size_t capacity) {
-    if (m_Transport.open(m_Path) != 0) {
+    int got = exchangeNpaOnce(m_Transport, m_Clock, m_Path, request, sleepMs, buffer, capacity,
+                              &m_Timing);
+    if (got < 0)
         afterOpenFailure();
-        return -1;
-    }
-    m_Transport.write(request.data, request.size);
-    int got = readNpaAnswer(m_Transport, m_Clock, sleepMs, buffer, capacity, &m_Timing);
-    m_Transport.close();
     return got;
 }
 
@@ -73,16 +70,11 @@ int NpaChannel::exchangeStream(ByteSpan request, std::vector<uint8_t>& reply,
 bool NpaChannel::exchangeAccepted(ByteSpan request, unsigned pauseMs, unsigned windowSeconds,
                                   NpaHeaderMode mode, const NpaAcceptRule& accept,
                                   std::vector<uint8_t>& kept) {
-    m_StreamNote = NpaStreamNote();
-    if (m_Transport.open(m_Path) != 0) {
+    bool sent = exchangeNpaAccepted(m_Transport, m_Clock, m_Path, request, pauseMs, windowSeconds,
+                                    mode, accept, kept, &m_StreamNote);
+    if (!sent)
         afterOpenFailure();
-        return false;
-    }
-    m_Transport.write(request.data, request.size);
-    kept = readNpaStreamAfter(m_Transport, m_Clock, pauseMs, windowSeconds, mode, accept,
-                              &m_StreamNote);
-    m_Transport.close();
-    return true;
+    return sent;
 }
 
 void NpaChannel::waitOutLastTry() {

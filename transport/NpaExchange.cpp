@@ -103,33 +103,22 @@ int readNpaAnswer(CommTransport& transport, ExchangeClock& clock, unsigned sleep
     windowFrom = plusNs(windowFrom, static_cast<long>(sleepMs) * 1000000L);
     size_t got = 0;
     bool complete = false;
+    timespec graceEnd{};
     while (got < capacity) {
-        if (npaAnswerComplete(ByteSpan(buffer, got))) {
+        if (!complete && npaAnswerComplete(ByteSpan(buffer, got))) {
+            // A printer that sends more than it announced sends it right
+            // behind the answer: take that within the grace.
             complete = true;
-            break;
+            graceEnd = plusNs(clock.now(), kGraceNs);
         }
-        int n = transport.readArrived(buffer + got, capacity - got, windowEnd(windowFrom));
+        const timespec until = complete ? graceEnd : windowEnd(windowFrom);
+        int n = transport.readArrived(buffer + got, capacity - got, until);
         if (n <= 0)
             break;
         got += static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
         timespec now = clock.now();
         if (before(windowFrom, now))
             windowFrom = now;
-    }
-    if (complete) {
-        // A printer that sends more than it announced: take what follows
-        // at once, as the full window would have.
-        const timespec graceEnd = plusNs(clock.now(), kGraceNs);
-        while (got < capacity) {
-            int n = transport.readArrived(buffer + got, capacity - got, graceEnd);
-            if (n <= 0)
-                break;
-            got +=
-                static_cast<size_t>(n) > capacity - got ? capacity - got : static_cast<size_t>(n);
-            timespec now = clock.now();
-            if (before(windowFrom, now))
-                windowFrom = now;
-        }
     }
     if (timing)
         timing->patience = windowEnd(windowFrom);
@@ -139,11 +128,17 @@ int readNpaAnswer(CommTransport& transport, ExchangeClock& clock, unsigned sleep
 int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uint8_t* request,
                     size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity,
                     NpaTiming* timing) {
+    return exchangeNpaOnce(transport, ExchangeClock::real(), path, ByteSpan(request, requestLength),
+                           sleepSeconds * 1000, buffer, capacity, timing);
+}
+
+int exchangeNpaOnce(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                    ByteSpan request, unsigned sleepMs, uint8_t* buffer, size_t capacity,
+                    NpaTiming* timing) {
     if (transport.open(path) != 0)
         return -1;
-    transport.write(request, requestLength);
-    int got = readNpaAnswer(transport, ExchangeClock::real(), sleepSeconds * 1000, buffer, capacity,
-                            timing);
+    transport.write(request.data, request.size);
+    int got = readNpaAnswer(transport, clock, sleepMs, buffer, capacity, timing);
     transport.close();
     return got;
 }
@@ -158,26 +153,36 @@ int exchangeNpaStream(CommTransport& transport, const std::string& path, const u
 int exchangeNpaStream(CommTransport& transport, ExchangeClock& clock, const std::string& path,
                       const uint8_t* request, size_t requestLength, std::vector<uint8_t>& reply,
                       unsigned windowSeconds, unsigned pauseMs, NpaStreamNote* note) {
-    if (note)
-        *note = NpaStreamNote();
-    if (transport.open(path) != 0) {
+    std::vector<uint8_t> kept;
+    NpaAcceptRule keepAfterFlags = [](ByteSpan body, std::vector<uint8_t>& out) {
+        ByteSpan afterFlags = body.from(1);
+        out.insert(out.end(), afterFlags.begin(), afterFlags.end());
+        return true;
+    };
+    if (!exchangeNpaAccepted(transport, clock, path, ByteSpan(request, requestLength), pauseMs,
+                             windowSeconds, NpaHeaderMode::StartByteFirst, keepAfterFlags, kept,
+                             note)) {
         std::fprintf(stderr, "D [QOR] Failed to open usb device '%s'!\n", path.c_str());
         return 0;
     }
-    transport.write(request, requestLength);
-    std::vector<uint8_t> kept = readNpaStreamAfter(
-        transport, clock, pauseMs, windowSeconds, NpaHeaderMode::StartByteFirst,
-        [](ByteSpan body, std::vector<uint8_t>& out) {
-            ByteSpan afterFlags = body.from(1);
-            out.insert(out.end(), afterFlags.begin(), afterFlags.end());
-            return true;
-        },
-        note);
-    transport.close();
     if (kept.empty())
         return 0;
     reply = std::move(kept);
     return static_cast<int>(reply.size());
+}
+
+bool exchangeNpaAccepted(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                         ByteSpan request, unsigned pauseMs, unsigned windowSeconds,
+                         NpaHeaderMode mode, const NpaAcceptRule& accept,
+                         std::vector<uint8_t>& kept, NpaStreamNote* note) {
+    if (note)
+        *note = NpaStreamNote();
+    if (transport.open(path) != 0)
+        return false;
+    transport.write(request.data, request.size);
+    kept = readNpaStreamAfter(transport, clock, pauseMs, windowSeconds, mode, accept, note);
+    transport.close();
+    return true;
 }
 
 std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, ExchangeClock& clock,
@@ -200,11 +205,6 @@ std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, ExchangeClock&
     }
     clock.sleepUntil(pauseEnd);
     return readNpaStream(transport, windowSeconds, mode, accept, seconds, note);
-}
-
-std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
-                                   NpaHeaderMode mode, const NpaAcceptRule& accept) {
-    return readNpaStream(transport, windowSeconds, mode, accept, [] { return std::time(nullptr); });
 }
 
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,

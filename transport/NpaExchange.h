@@ -62,6 +62,10 @@ void waitOut(ExchangeClock& clock, const NpaTiming& timing);
 int exchangeNpaOnce(CommTransport& transport, const std::string& path, const uint8_t* request,
                     size_t requestLength, unsigned sleepSeconds, uint8_t* buffer, size_t capacity,
                     NpaTiming* timing = nullptr);
+// The same on `clock`, with the sleep in milliseconds.
+int exchangeNpaOnce(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                    ByteSpan request, unsigned sleepMs, uint8_t* buffer, size_t capacity,
+                    NpaTiming* timing = nullptr);
 
 // The reading half of exchangeNpaOnce, right after the write, with the
 // sleep in milliseconds.
@@ -92,11 +96,13 @@ enum class NpaHeaderMode {
 // bytes to keep to `kept`.
 using NpaAcceptRule = std::function<bool(ByteSpan body, std::vector<uint8_t>& kept)>;
 
-// Collects reply packets until an accepted packet without the 0x20 flag, an
-// error packet (flags bit 0x80), or `windowSeconds` whole seconds from the
-// start. Returns the kept bytes.
-std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
-                                   NpaHeaderMode mode, const NpaAcceptRule& accept);
+// open, write, readNpaStreamAfter with the caller's header mode and accept
+// rule into `kept`, close. False (nothing sent, `kept` untouched) when the
+// device can't be opened; prints nothing.
+bool exchangeNpaAccepted(CommTransport& transport, ExchangeClock& clock, const std::string& path,
+                         ByteSpan request, unsigned pauseMs, unsigned windowSeconds,
+                         NpaHeaderMode mode, const NpaAcceptRule& accept,
+                         std::vector<uint8_t>& kept, NpaStreamNote* note = nullptr);
 
 // The stream reading right after a write: waits up to `pauseMs` for the
 // first answer byte and then reads as readNpaStream does, the window
@@ -107,10 +113,12 @@ std::vector<uint8_t> readNpaStreamAfter(CommTransport& transport, ExchangeClock&
                                         NpaHeaderMode mode, const NpaAcceptRule& accept,
                                         NpaStreamNote* note = nullptr);
 
-// The clock that bounds the window, in whole seconds (std::time by default).
+// The clock that bounds the window, in whole seconds.
 using NpaClock = std::function<time_t()>;
-// The same loop with its clock given (a fuzzer or a test drives the window);
-// `note`, when given, tells what came besides the kept bytes.
+// Collects reply packets until an accepted packet without the 0x20 flag, an
+// error packet (flags bit 0x80), or `windowSeconds` whole seconds of `clock`
+// from the start. Returns the kept bytes; `note`, when given, tells what
+// came besides them.
 std::vector<uint8_t> readNpaStream(CommTransport& transport, unsigned windowSeconds,
                                    NpaHeaderMode mode, const NpaAcceptRule& accept,
                                    const NpaClock& clock, NpaStreamNote* note = nullptr);
