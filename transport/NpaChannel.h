@@ -70,9 +70,6 @@ class NpaChannel {
     // A pause between tries.
     void pause(unsigned ms) { m_Clock.sleepMs(ms); }
 
-    CommTransport& transport() { return m_Transport; }
-    ExchangeClock& clock() { return m_Clock; }
-
   private:
     void afterOpenFailure();
 
